@@ -1,0 +1,13 @@
+// The running program's own file.
+#pragma once
+
+#include <string>
+
+// Full path of the running executable (GetModuleFileNameW of the process's
+// module; /proc/self/exe on POSIX). Empty when it cannot be obtained.
+std::wstring GetOwnModulePath();
+
+// The process's complete command line as the system reports it, program
+// path included (GetCommandLineW; on POSIX the arguments joined with
+// spaces, each one containing a space or nothing at all in double quotes).
+std::wstring GetOwnCommandLine();

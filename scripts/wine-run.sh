@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine with a private prefix under build/.
+# Used as CMake's cross-compiling emulator and by the end-to-end tests.
+#   SEA_WINEPREFIX  prefix directory (default: build/wineprefix-<arch>)
+set -u
+here=$(cd "$(dirname "$0")/.." && pwd)
+exe=$1
+arch=win32
+if file -b "$exe" 2>/dev/null | grep -q 'x86-64'; then arch=win64; fi
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEPREFIX=${SEA_WINEPREFIX:-$here/build/wineprefix-$arch}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+if [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+  loader=/usr/lib/wine/wine64
+else
+  loader=wine
+fi
+if [ ! -d "$WINEPREFIX" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  "$loader" wineboot -i >/dev/null 2>&1 || true
+fi
+exec "$loader" "$@"

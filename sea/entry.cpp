@@ -1,0 +1,3 @@
+#include "sea/entry.h"
+
+int SeaEntry(void*, const wchar_t*) { return -1; }
