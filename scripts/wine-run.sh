@@ -15,8 +15,16 @@ if [ "$arch" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
 else
   loader=wine
 fi
-if [ ! -d "$WINEPREFIX" ]; then
+if [ ! -f "$WINEPREFIX/.sea-ready" ]; then
+  # First use: create the prefix once, even when tests start in parallel.
   mkdir -p "$(dirname "$WINEPREFIX")"
-  "$loader" wineboot -i >/dev/null 2>&1 || true
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.sea-ready" ]; then
+      "$loader" wineboot -i >/dev/null 2>&1 || true
+      wineserver -w 2>/dev/null || true
+      touch "$WINEPREFIX/.sea-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
 fi
 exec "$loader" "$@"

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing (Debian 12), builds the Linux
+# and Windows programs, and runs every test. Exits non-zero on any failure.
+#
+#   scripts/test.sh            everything
+#   SEA_SKIP_INSTALL=1 ...     do not touch the system's packages
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+
+step() { printf '\n== %s ==\n' "$*"; }
+
+# --- 1. Packages --------------------------------------------------------------
+packages=(
+  cmake ninja-build g++ make file python3 zlib1g-dev googletest libbenchmark-dev
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+  binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine wine64 wine32:i386
+  xvfb xdotool imagemagick x11-utils
+  zip unzip libarchive-tools p7zip-full osslsigncode openssl
+  clang libclang-rt-14-dev valgrind hyperfine
+)
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "missing packages and no sudo: ${missing[*]}" >&2; return 1; }
+    sudo="sudo"
+  fi
+  step "Installing: ${missing[*]}"
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    $sudo dpkg --add-architecture i386
+  fi
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+if [ "${SEA_SKIP_INSTALL:-0}" != 1 ]; then install_missing; fi
+
+# --- 2. Linux build and tests ------------------------------------------------
+step "Linux build (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake --preset native >/dev/null
+cmake --build build/native -j "$jobs"
+step "Linux tests"
+(cd build/native && ctest --output-on-failure -j "$jobs")
+
+# --- 3. Windows build (the product) -----------------------------------------
+step "Windows build (i686, the product)"
+cmake --preset win32 >/dev/null
+cmake --build build/win32 -j "$jobs"
+info=$(file -b build/win32/bin/sea.exe)
+echo "sea.exe: $info"
+case "$info" in
+  *PE32\ executable*GUI*Intel\ 80386*) ;;
+  *) echo "sea.exe is not a 32-bit GUI PE image" >&2; exit 1 ;;
+esac
+if i686-w64-mingw32-objdump -p build/win32/bin/sea.exe | grep 'DLL Name' |
+    grep -v -i -E 'KERNEL32|USER32|GDI32|COMCTL32|SHELL32|OLE32|ADVAPI32|msvcrt|bcrypt' ; then
+  echo "sea.exe depends on a DLL that Windows does not ship" >&2; exit 1
+fi
+
+# --- 4. Windows tests under Wine -------------------------------------------
+# The product is 32-bit. Hosts without 32-bit execution (no IA-32 emulation in
+# the kernel) cannot start 32-bit Wine; there the same sources are tested as
+# a 64-bit Windows build under 64-bit Wine.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  winpreset=win32
+else
+  winpreset=win64
+  step "This host cannot run 32-bit programs: Windows tests use the 64-bit build"
+  cmake --preset win64 >/dev/null
+  cmake --build build/win64 -j "$jobs"
+fi
+step "Windows tests under Wine ($winpreset)"
+(cd "build/$winpreset" && ctest --output-on-failure -j "$jobs")
+
+# --- 5. Fuzzing smoke runs ----------------------------------------------------
+if [ -x scripts/fuzz.sh ]; then
+  step "Fuzzing smoke runs"
+  scripts/fuzz.sh smoke
+fi
+
+step "All tests passed"

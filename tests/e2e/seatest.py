@@ -1,0 +1,64 @@
+"""Helpers shared by the end-to-end tests: run the program under test
+(natively or through Wine) in a scratch directory and read what it wrote."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+SEA_EXE = os.environ.get("SEA_EXE", "")
+RUNNER = os.environ.get("SEA_RUNNER", "")
+BUILD_DIR = os.environ.get("SEA_BUILD_DIR", "")
+SOURCE_DIR = os.environ.get("SEA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+IS_WINDOWS_BUILD = SEA_EXE.lower().endswith(".exe")
+
+# Environment variables that would leak the caller's settings into a run.
+_SCRUB = ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")
+
+
+def log_text(directory, name="sea.log"):
+    """The log file's lines (line ends of either kind removed), or None."""
+    path = os.path.join(directory, name)
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        data = f.read()
+    if IS_WINDOWS_BUILD:
+        # Text-mode streams on Windows end every line with CR LF.
+        assert b"\n" not in data.replace(b"\r\n", b""), "bare LF in a Windows log"
+        data = data.replace(b"\r\n", b"\n")
+    return data.decode("utf-8").split("\n")
+
+
+def exit_status(code):
+    """A process exit code as the host reports it (-1 arrives as 255)."""
+    return code & 0xFF
+
+
+class SeaTestCase(unittest.TestCase):
+    """Gives every test a scratch directory and a way to run the program."""
+
+    def setUp(self):
+        if not SEA_EXE:
+            self.skipTest("SEA_EXE is not set (run through ctest)")
+        self.scratch = tempfile.mkdtemp(prefix="sea-e2e-", dir=BUILD_DIR or None)
+
+    def tearDown(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    def copy_program(self, name=None, directory=None):
+        """A copy of the program under test, optionally renamed."""
+        directory = directory or self.scratch
+        os.makedirs(directory, exist_ok=True)
+        target = os.path.join(directory, name or os.path.basename(SEA_EXE))
+        shutil.copy2(SEA_EXE, target)
+        return target
+
+    def run_sea(self, args=(), env=None, cwd=None, exe=None, timeout=300):
+        environment = {k: v for k, v in os.environ.items() if k not in _SCRUB}
+        environment.update(env or {})
+        command = ([RUNNER] if RUNNER else []) + [exe or SEA_EXE] + list(args)
+        result = subprocess.run(command, cwd=cwd or self.scratch, env=environment,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                timeout=timeout)
+        return result
