@@ -11,3 +11,7 @@ std::wstring GetOwnModulePath();
 // path included (GetCommandLineW; on POSIX the arguments joined with
 // spaces, each one containing a space or nothing at all in double quotes).
 std::wstring GetOwnCommandLine();
+
+// Records main()'s arguments for GetOwnCommandLine. POSIX programs call it
+// first thing; Windows keeps the command line itself, so it does nothing there.
+void SaveProgramArguments(int argc, char** argv);

@@ -3,10 +3,9 @@
 // the front end.
 #include <string>
 
+#include "platform/module.h"
 #include "platform/text.h"
 #include "sea/entry.h"
-
-void SaveProgramArguments(int argc, char** argv);
 
 int main(int argc, char** argv) {
     SaveProgramArguments(argc, argv);

@@ -81,4 +81,6 @@ std::wstring GetOwnCommandLine() {
     return line ? std::wstring(line) : std::wstring();
 }
 
+void SaveProgramArguments(int, char**) {}
+
 bool IsControlKeyDown() { return GetKeyState(VK_CONTROL) < 0; }
