@@ -1,0 +1,13 @@
+// The system temporary folder.
+#pragma once
+
+#include <string>
+
+// GetTempPathW on Windows (TMP, TEMP, USERPROFILE, then the Windows folder);
+// on POSIX the first non-empty of TMPDIR, TMP and TEMP, else "/tmp". The
+// path always ends with a separator. False when it cannot be obtained.
+bool GetTempFolder(std::wstring& path);
+
+// The folder used when the temporary folder cannot be obtained: "C:\Temp"
+// on Windows, "/tmp" on POSIX.
+extern const wchar_t* const kFallbackTempFolder;

@@ -1,0 +1,100 @@
+// Temporary folder, random seed and free disk space on Windows.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <vector>
+
+#include "platform/crypto_random.h"
+#include "platform/disk_space.h"
+#include "platform/temp_path.h"
+
+const wchar_t* const kFallbackTempFolder = L"C:\\Temp";
+
+bool GetTempFolder(std::wstring& path) {
+    wchar_t buffer[MAX_PATH + 1] = {0};
+    DWORD n = GetTempPathW(MAX_PATH, buffer);
+    if (n == 0 || n > MAX_PATH) return false;
+    path.assign(buffer, n);
+    return true;
+}
+
+bool GetCryptoRandom32(uint32_t& value) {
+    uint32_t v = 0;
+    NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&v), sizeof v,
+                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status < 0) return false;
+    value = v;
+    return true;
+}
+
+namespace {
+
+using GetDiskFreeSpaceExAFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                            PULARGE_INTEGER);
+
+// The extended query needs a system newer than the first Windows 95 (major
+// version above 3; NT family, or the 9x family from build 1001 on).
+bool SystemHasExtendedQuery() {
+    OSVERSIONINFOW version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&version);
+#pragma GCC diagnostic pop
+    if (version.dwMajorVersion <= 3) return false;
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) return true;
+    return version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS &&
+           (version.dwBuildNumber & 0xFFFF) > 1000;
+}
+
+// KERNEL32 by its full path in the system directory, loaded from there only;
+// failing that, the same full path without the restriction (systems that do
+// not know the flag).
+HMODULE LoadSystemKernel32() {
+    wchar_t system_dir[MAX_PATH + 1] = {0};
+    UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return nullptr;
+    std::wstring path = std::wstring(system_dir, n) + L"\\KERNEL32.dll";
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) module = LoadLibraryExW(path.c_str(), nullptr, 0);
+    return module;
+}
+
+bool BasicQuery(uint64_t& free_bytes) {
+    DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, total_clusters = 0;
+    if (!GetDiskFreeSpaceW(nullptr, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                           &total_clusters)) {
+        return false;
+    }
+    free_bytes = static_cast<uint64_t>(free_clusters) * sectors_per_cluster * bytes_per_sector;
+    return true;
+}
+
+}  // namespace
+
+bool QueryFreeDiskSpace(uint64_t& free_bytes, FreeSpaceMethod& method) {
+    if (!SystemHasExtendedQuery()) {
+        method = FreeSpaceMethod::kOldSystem;
+        return BasicQuery(free_bytes);
+    }
+    HMODULE kernel = LoadSystemKernel32();
+    if (!kernel) {
+        method = FreeSpaceMethod::kLibraryUnavailable;
+        return false;
+    }
+    auto extended = reinterpret_cast<GetDiskFreeSpaceExAFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")));
+    bool ok;
+    if (!extended) {
+        method = FreeSpaceMethod::kExtendedMissing;
+        ok = BasicQuery(free_bytes);
+    } else {
+        method = FreeSpaceMethod::kExtended;
+        ULARGE_INTEGER available, total, total_free;
+        ok = extended(nullptr, &available, &total, &total_free) != 0;
+        if (ok) free_bytes = total_free.QuadPart;
+    }
+    FreeLibrary(kernel);
+    return ok;
+}

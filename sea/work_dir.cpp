@@ -1,0 +1,163 @@
+// Base folder, creation of the working directory and its access control.
+#include "sea/work_dir.h"
+
+#include <memory>
+#include <random>
+
+#include "platform/directory.h"
+#include "platform/format.h"
+#include "platform/path.h"
+#include "sea/dialog_state.h"
+#include "sea/log.h"
+#include "sea/run_state.h"
+
+namespace {
+
+// Set once the security could not be built; the rest of the run then
+// creates working directories with default security.
+bool g_security_failed = false;
+
+struct SecurityDeleter {
+    void operator()(DirSecurity* security) const { FreeDirSecurity(security); }
+};
+using SecurityHolder = std::unique_ptr<DirSecurity, SecurityDeleter>;
+
+std::wstring WorkDirName(int32_t number) { return FormatString(32, L"I%ld", number); }
+
+class NameSource {
+public:
+    explicit NameSource(uint32_t seed) : random_(seed), draw_(kRandomNameLow, kRandomNameHigh) {}
+    std::wstring Next() { return WorkDirName(draw_(random_)); }
+
+private:
+    std::mt19937 random_;
+    std::uniform_int_distribution<int32_t> draw_;
+};
+
+// The fallback folder, entered, else created and entered.
+int EnterFallbackFolder(ExtractContext& ctx) {
+    const std::wstring& folder = ctx.sources.fallback_folder;
+    if (!SetCurrentDir(folder)) {
+        if (!CreateDir(folder)) {
+            AskForTempLocation();
+            WriteLog(L"*** FAILURE: Unable to create a working directory!");
+            return 0;
+        }
+        if (!SetCurrentDir(folder)) {
+            AskForTempLocation();
+            WriteLog(L"*** FAILURE: Unable to access the working directory!");
+            return 0;
+        }
+    }
+    std::wstring current;
+    if (!GetCurrentDir(current)) current = folder;
+    ctx.base_folder = current + kPathSeparator;
+    return 1;
+}
+
+// The creation attempts. Returns true when ctx.work_dir_name was
+// created. A collision draws a new name (six collisions end the attempts);
+// the first other failure retries once without access control under a new
+// name; a second one ends them.
+bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolder& security,
+                           bool& use_access_control) {
+    int collisions = 0;
+    bool first_other_failure = true;
+    while (collisions <= 5) {
+        DirCreateResult result =
+            ctx.sources.create_dir(ctx.work_dir_name, use_access_control ? security.get() : nullptr);
+        if (result == DirCreateResult::kCreated) return true;
+        if (result == DirCreateResult::kAlreadyExists) {
+            ctx.work_dir_name = names.Next();
+            ++collisions;
+        } else if (first_other_failure) {
+            use_access_control = false;
+            first_other_failure = false;
+            security.reset();
+            RemoveDir(ctx.work_dir_name);
+            ctx.work_dir_name = names.Next();
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int ChooseBaseFolder(ExtractContext& ctx) {
+    if (!g_run.chosen_folder.empty()) {
+        ctx.base_folder = g_run.chosen_folder;
+        WriteLog(L"Using working directory to decompress files: %s", ctx.base_folder.c_str());
+        return 1;
+    }
+    std::wstring temp;
+    if (ctx.sources.temp_folder(temp)) {
+        ctx.base_folder = temp;
+        WriteLog(L"Using TEMP path from win32 subsystem: %s", ctx.base_folder.c_str());
+        return 1;
+    }
+    return EnterFallbackFolder(ctx);
+}
+
+void EnterBaseFolder(ExtractContext& ctx) {
+    GetCurrentDir(ctx.starting_dir);
+    WriteLog(L"Extracting to: %s", ctx.base_folder.c_str());
+    if (!SetCurrentDir(ctx.base_folder)) {
+        WriteLog(L"*** FALLBACK: Unable to access directory \"%s\"", ctx.base_folder.c_str());
+        WriteLog(L"Extracting to: %s", ctx.starting_dir.c_str());
+    }
+}
+
+int CreateWorkDir(ExtractContext& ctx) {
+    ctx.work_dir_name = WorkDirName(ctx.sources.now());
+    NameSource names(ctx.sources.random_seed());
+
+    bool use_access_control = IsElevatedAdmin();
+    SecurityHolder security;
+    if (use_access_control) {
+        security.reset(BuildWorkDirSecurity());
+        if (g_security_failed) use_access_control = false;
+    }
+
+    bool created = CreateUniqueDirectory(ctx, names, security, use_access_control);
+    security.reset();
+    if (!created) {
+        AskForTempLocation();
+        return 0;
+    }
+    ctx.work_dir_created = true;
+    WriteLog(L"%s", use_access_control ? L"Verified." : L"Verifying...");
+
+    std::wstring current;
+    GetCurrentDir(current);
+    ctx.work_dir_full = WithTrailingSeparator(current) + ctx.work_dir_name;
+    g_run.work_dir_path = ctx.work_dir_full;
+    if (!SetCurrentDir(ctx.work_dir_name) || !GetCurrentDir(current)) {
+        RestoreStartingDir(ctx);
+        RemoveWorkDir(ctx);
+        AskForTempLocation();
+        return 0;
+    }
+    ctx.work_dir_path = current + kPathSeparator;
+    RestoreStartingDir(ctx);
+    return 1;
+}
+
+bool IsElevatedAdmin() {
+    AdminCheck check = CheckElevatedAdmin();
+    int count = check.code + (check.elevated ? 2 : 0);
+    WriteLog(L"%s", std::wstring(static_cast<size_t>(count), L'*').c_str());
+    return check.elevated;
+}
+
+DirSecurity* BuildWorkDirSecurity() {
+    DirSecurity* security = BuildDirSecurity();
+    if (!security) {
+        g_security_failed = true;
+        WriteLog(L"%s", L"Default.");
+        return nullptr;
+    }
+    WriteLog(L"%s", L"Attributes set.");
+    return security;
+}
