@@ -15,7 +15,7 @@
 const wchar_t* const kFallbackTempFolder = L"/tmp";
 
 bool GetTempFolder(std::wstring& path) {
-    for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
+    for (const char* name : {"TMP", "TEMP", "TMPDIR"}) {
         const char* value = getenv(name);
         if (value && *value) {
             path = Utf8ToWide(value);
