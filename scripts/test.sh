@@ -76,7 +76,8 @@ else
   cmake --build build/win64 -j "$jobs"
 fi
 step "Windows tests under Wine ($winpreset)"
-(cd "build/$winpreset" && ctest --output-on-failure -j "$jobs")
+# Under a virtual X display, so that dialogs and controls can be created.
+(cd "build/$winpreset" && xvfb-run -a -s "-screen 0 1024x768x24" ctest --output-on-failure -j "$jobs")
 
 # --- 5. Fuzzing smoke runs ----------------------------------------------------
 if [ -x scripts/fuzz.sh ]; then
