@@ -18,6 +18,7 @@ packages=(
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 wine32:i386
   xvfb xdotool imagemagick x11-utils
+  fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
 )

@@ -23,6 +23,14 @@ if [ ! -f "$WINEPREFIX/.sea-ready" ]; then
     if [ ! -f "$WINEPREFIX/.sea-ready" ]; then
       "$loader" wineboot -i >/dev/null 2>&1 || true
       wineserver -w 2>/dev/null || true
+      # Wine's own fonts, plus fallbacks for Greek, Cyrillic, Arabic, Thai
+      # and CJK text, so that every language of the dialog renders.
+      fonts="$WINEPREFIX/drive_c/windows/Fonts"
+      mkdir -p "$fonts"
+      cp -n /usr/share/wine/fonts/* "$fonts"/ 2>/dev/null || true
+      reg="Z:$(printf '%s' "$here/scripts/wine-fonts.reg" | tr / '\\')"
+      "$loader" regedit /S "$reg" >/dev/null 2>&1 || true
+      wineserver -w 2>/dev/null || true
       touch "$WINEPREFIX/.sea-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
