@@ -32,6 +32,26 @@ namespace {
 using GetDiskFreeSpaceExAFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                             PULARGE_INTEGER);
 
+// The current directory with a trailing backslash, in the ANSI code page:
+// the query then measures the volume that holds it, also one mounted in a
+// folder (a null root would measure the current drive's root). False when
+// the name does not fit or the code page cannot carry it.
+bool CurrentDirectoryForQuery(char (&directory)[MAX_PATH + 2]) {
+    wchar_t wide[MAX_PATH + 1] = {0};
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, wide);
+    if (n == 0 || n >= MAX_PATH) return false;
+    BOOL lossy = FALSE;
+    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, directory, MAX_PATH,
+                                    nullptr, &lossy);
+    if (bytes <= 1 || lossy) return false;
+    size_t length = static_cast<size_t>(bytes - 1);
+    if (directory[length - 1] != '\\') {
+        directory[length] = '\\';
+        directory[length + 1] = '\0';
+    }
+    return true;
+}
+
 // The extended query needs a system newer than the first Windows 95 (major
 // version above 3; NT family, or the 9x family from build 1001 on).
 bool SystemHasExtendedQuery() {
@@ -92,7 +112,9 @@ bool QueryFreeDiskSpace(uint64_t& free_bytes, FreeSpaceMethod& method) {
     } else {
         method = FreeSpaceMethod::kExtended;
         ULARGE_INTEGER available, total, total_free;
-        ok = extended(nullptr, &available, &total, &total_free) != 0;
+        char directory[MAX_PATH + 2] = {0};
+        const char* root = CurrentDirectoryForQuery(directory) ? directory : nullptr;
+        ok = extended(root, &available, &total, &total_free) != 0;
         if (ok) free_bytes = total_free.QuadPart;
     }
     FreeLibrary(kernel);

@@ -56,6 +56,9 @@ class SeaTestCase(unittest.TestCase):
 
     def run_sea(self, args=(), env=None, cwd=None, exe=None, timeout=300):
         environment = {k: v for k, v in os.environ.items() if k not in _SCRUB}
+        # Wine converts file names with the locale's encoding.
+        if "UTF-8" not in environment.get("LANG", "") + environment.get("LC_ALL", ""):
+            environment["LANG"] = "C.UTF-8"
         environment.update(env or {})
         command = ([RUNNER] if RUNNER else []) + [exe or SEA_EXE] + list(args)
         result = subprocess.run(command, cwd=cwd or self.scratch, env=environment,
