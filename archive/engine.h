@@ -75,6 +75,11 @@ public:
     // output's CRC register holding the CRC of everything written.
     virtual int32_t Decompress(ALStorage& input, ALStorage& output,
                                int32_t compressed_length) = 0;
+
+    // The most bytes Decompress may write (a member's declared size), or -1
+    // for no limit. Decoded data beyond it are not written: the output
+    // storage records AL_INVALID_ARCHIVE instead. Extract sets it per member.
+    int64_t output_limit = -1;
 };
 
 // An engine that transforms buffer bytes in place: applied by a storage to
