@@ -1,0 +1,289 @@
+#include "tools/sea_build/builder.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <memory>
+#include <vector>
+
+#include "archive/compressors.h"
+#include "archive/entry_list.h"
+#include "archive/file.h"
+#include "archive/pk_archive.h"
+#include "platform/console.h"
+#include "platform/directory.h"
+#include "platform/file_attributes.h"
+#include "platform/file_io.h"
+#include "platform/file_stream.h"
+#include "platform/file_truncate.h"
+#include "platform/format.h"
+#include "platform/module.h"
+#include "platform/path.h"
+#include "tools/sea_build/payload.h"
+#include "tools/sea_build/progress.h"
+#include "tools/sea_build/signing.h"
+#include "tools/sea_build/stub_image.h"
+#include "tools/sea_build/tree_walk.h"
+
+namespace {
+
+// The builder's files move data in larger blocks than the self-extractor's
+// 4096-byte storages: fewer system calls and deflate calls per megabyte.
+constexpr int32_t kBufferSize = 64 * 1024;
+
+int Failure(const std::wstring& text) {
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + text + L"\n");
+    return 1;
+}
+
+void Warn(const std::wstring& text) {
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: warning: " + text + L"\n");
+}
+
+bool IsAbsolute(const std::wstring& path) {
+    return (!path.empty() && IsPathSeparator(path[0])) || (path.size() >= 2 && path[1] == L':');
+}
+
+std::wstring Absolute(const std::wstring& path) {
+    std::wstring cwd;
+    if (IsAbsolute(path) || !GetCurrentDir(cwd)) return path;
+    return WithTrailingSeparator(cwd) + path;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+// The launcher field's text: ASCII, backslash separators, at most 1023
+// bytes. Empty (with error set) when name cannot be stored.
+std::string LauncherField(const std::wstring& name, std::wstring& error) {
+    std::string field;
+    for (wchar_t c : name) {
+        if (c < 0x20 || c > 0x7E) {
+            error = L"the launcher name must be printable ASCII: " + name;
+            return std::string();
+        }
+        field.push_back(c == L'/' ? '\\' : static_cast<char>(c));
+    }
+    if (field.empty() || field.size() >= kLauncherFieldSize) {
+        error = L"the launcher name must have 1 to 1023 characters";
+        return std::string();
+    }
+    return field;
+}
+
+// The time stamp and attribute set of a directory, which ALFile::Open
+// does not read.
+void DescribeDirectory(const std::wstring& path, ALStorage& storage) {
+    int64_t size = 0;
+    std::tm modified{};
+    int error = 0;
+    if (FileStatByName(path.c_str(), &size, &modified, &error)) storage.time_date.FromTm(modified);
+    uint32_t native = 0;
+    if (GetPathAttributes(path, native)) {
+        storage.attributes.SetReadOnly(native & kAttrReadOnly);
+        storage.attributes.SetHidden(native & kAttrHidden);
+        storage.attributes.SetSystem(native & kAttrSystem);
+        storage.attributes.SetArchive(native & kAttrArchive);
+    }
+    storage.attributes.SetDirectory(true);
+}
+
+// Archives that are compressed already, by the suffixes Info-ZIP's zip
+// stores without trying deflate (any letter case).
+bool IsCompressedArchiveName(const std::wstring& name) {
+    static const wchar_t* const kSuffixes[] = {L".zip", L".z", L".zoo", L".arc", L".lzh", L".arj"};
+    for (const wchar_t* suffix : kSuffixes) {
+        const size_t n = wcslen(suffix);
+        if (name.size() <= n) continue;
+        bool same = true;
+        for (size_t i = 0; i < n && same; ++i) {
+            same = static_cast<wchar_t>(towlower(name[name.size() - n + i])) == suffix[i];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+ALCompressor* NewCompressor(int level, const std::wstring& name) {
+    if (level == 0 || IsCompressedArchiveName(name)) return new ALCopyCompressor();
+    return new ALPkCompressor(level, ALPkCompressor::kDefaultWindowBits,
+                              ALPkCompressor::kDefaultMemoryLevel);
+}
+
+// One entry per tree item, named by its path relative to the tree's root
+// (which is the current directory while the archive is written).
+void FillList(const std::wstring& root, const TreeWalk& walk, int level, ALMonitor& monitor,
+              ALEntryList& list) {
+    for (const TreeItem& item : walk.items) {
+        ALFile* file = new ALFile(item.path.c_str(), kBufferSize);
+        if (item.directory) DescribeDirectory(root + kPathSeparator + item.path, *file);
+        else file->SetMonitor(&monitor);
+        list.AddEntry(file, item.directory ? nullptr : NewCompressor(level, item.path), nullptr,
+                      nullptr);
+    }
+}
+
+// Sets the current directory for the lifetime of the object.
+class CurrentDirectoryScope {
+public:
+    explicit CurrentDirectoryScope(const std::wstring& directory) {
+        ok_ = GetCurrentDir(saved_) && SetCurrentDir(directory);
+    }
+    ~CurrentDirectoryScope() {
+        if (ok_) SetCurrentDir(saved_);
+    }
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring saved_;
+    bool ok_;
+};
+
+struct Written {
+    int64_t size = 0;
+    int64_t end_record = 0;
+    int32_t entries = 0;
+};
+
+// Writes stub, payload header, ZIP and trailer into path.
+bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
+                    const std::string& launcher, const std::wstring& root, const TreeWalk& walk,
+                    int level, ProgressBar& bar, Written& written, std::wstring& error) {
+    ALFile out(path.c_str(), kBufferSize);
+    if (out.Create() < 0) {
+        error = out.status.GetStatusDetail();
+        return false;
+    }
+    out.WriteBuffer(stub.data(), static_cast<int32_t>(stub.size()));
+    out.WriteBuffer(kPayloadMagic, sizeof kPayloadMagic);
+    std::vector<uint8_t> field(kLauncherFieldSize, 0);
+    std::copy(launcher.begin(), launcher.end(), field.begin());
+    out.WriteBuffer(field.data(), static_cast<int32_t>(field.size()));
+
+    BuildMonitor monitor(bar, walk.total_bytes);
+    ALEntryList list;
+    FillList(root, walk, level, monitor, list);
+    ALPkArchive archive(out);
+    int32_t count;
+    {
+        CurrentDirectoryScope scope(root);
+        if (!scope.ok()) {
+            error = L"cannot enter the directory " + root;
+            return false;
+        }
+        count = archive.Create(list);
+    }
+    bar.Finish();
+    if (count < 0) {
+        error = archive.status.GetStatusDetail();
+        return false;
+    }
+    out.WriteBuffer(kPayloadTrailer, sizeof kPayloadTrailer);
+    const int64_t end = out.Tell();
+    out.Close();
+    if (out.status.GetStatusCode() < 0) {
+        error = out.status.GetStatusDetail();
+        return false;
+    }
+    // A member stored after deflate came out larger is rewritten shorter
+    // in place, which can leave stale bytes behind the logical end.
+    int truncate_error = 0;
+    if (static_cast<uint32_t>(out.GetSize()) > end && !TruncateFile(path, end, &truncate_error)) {
+        error = L"cannot cut " + path + L" to its length (errno " +
+                std::to_wstring(truncate_error) + L")";
+        return false;
+    }
+    written.size = end;
+    written.end_record = archive.end_record_position;
+    written.entries = count;
+    return true;
+}
+
+// Loads and checks the stub; the default is sea.exe beside this program.
+bool LoadStub(const BuildOptions& options, std::vector<uint8_t>& stub, std::wstring& error) {
+    std::wstring path = options.stub;
+    if (path.empty()) {
+        const PathParts own = SplitPath(GetOwnModulePath());
+        path = own.drive + own.directory + L"sea.exe";
+    }
+    if (!ReadWholeFile(path, stub)) {
+        error = L"cannot read the stub " + path + (options.stub.empty() ? L" (use --stub)" : L"");
+        return false;
+    }
+    StubImage image;
+    if (!InspectStub(stub, image, error)) {
+        error = path + L": " + error;
+        return false;
+    }
+    if (image.pe32plus && !options.allow_pe32plus) {
+        error = path + L" is a 64-bit (PE32+) image; the product stub is 32-bit (PE32). "
+                       L"Pass --allow-pe32plus to use it anyway";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int BuildInstaller(const BuildOptions& options, bool progress) {
+    std::vector<uint8_t> stub;
+    std::wstring error;
+    if (!LoadStub(options, stub, error)) return Failure(error);
+    const std::wstring output = Absolute(options.output);
+    const PathParts out_parts = SplitPath(output);
+    const std::wstring launcher_name = options.launcher.empty()
+                                           ? L"Windows\\" + out_parts.name + out_parts.extension
+                                           : options.launcher;
+    const std::string launcher = LauncherField(launcher_name, error);
+    if (launcher.empty()) return Failure(error);
+
+    const std::wstring root = Absolute(options.source_dir);
+    TreeWalk walk;
+    if (!WalkTree(root, walk, error)) return Failure(error);
+    for (const std::wstring& warning : walk.warnings) Warn(warning);
+    if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
+    std::wstring launcher_path = launcher_name;
+    for (wchar_t& c : launcher_path) {
+        if (IsPathSeparator(c)) c = kPathSeparator;
+    }
+    if (!PathExists(WithTrailingSeparator(root) + launcher_path)) {
+        Warn(L"the launcher " + launcher_name + L" is not in " + options.source_dir);
+    }
+
+    const bool sign = !options.certificate.empty();
+    const std::wstring unsigned_path = sign ? output + L".unsigned" : output;
+    ProgressBar bar(progress);
+    Written written;
+    if (!WriteInstaller(unsigned_path, stub, launcher, root, walk, options.level, bar, written,
+                        error)) {
+        DeleteFilePath(unsigned_path);
+        return Failure(error);
+    }
+    if (sign) {
+        DeleteFilePath(output);
+        const bool signed_ok = SignWithOsslsigncode(Absolute(options.certificate),
+                                                    Absolute(options.key), unsigned_path, output,
+                                                    error);
+        DeleteFilePath(unsigned_path);
+        if (!signed_ok) return Failure(error);
+    }
+    if (!CheckFinishedInstaller(output, written.end_record, error)) {
+        DeleteFilePath(output);
+        return Failure(error);
+    }
+    if (!options.quiet) {
+        WriteConsoleText(ConsoleStream::Output,
+                         FormatString(600, L"Wrote %s: %ld entries, %lld bytes%s\n", output.c_str(),
+                                      written.entries, static_cast<long long>(written.size),
+                                      sign ? L" before signing" : L""));
+    }
+    return 0;
+}

@@ -1,0 +1,122 @@
+#include "tools/sea_build/inspect.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "archive/decompressors.h"
+#include "archive/entry_list.h"
+#include "archive/file.h"
+#include "archive/pk_archive.h"
+#include "archive/prototype_set.h"
+#include "archive/storage.h"
+#include "platform/console.h"
+#include "platform/format.h"
+#include "tools/sea_build/crc_storage.h"
+#include "tools/sea_build/payload.h"
+#include "tools/sea_build/progress.h"
+
+namespace {
+
+void Print(const std::wstring& text) { WriteConsoleText(ConsoleStream::Output, text); }
+
+int Failure(const std::wstring& text) {
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + text + L"\n");
+    return 1;
+}
+
+// Reads the directory of path into list; false with the reason printed.
+bool ReadInstaller(const std::wstring& path, ALPkArchive& archive, ALEntryList& list) {
+    if (archive.ReadDirectory(list) >= 0) return true;
+    Failure(path + L": " + archive.status.GetStatusDetail());
+    return false;
+}
+
+// The payload header in front of the ZIP data, when it is one: the ZIP
+// data starts at the lowest local-header offset.
+std::wstring LauncherName(const std::wstring& path, ALEntryList& list) {
+    int64_t zip_start = -1;
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        if (zip_start < 0 || e->local_header_offset < zip_start) zip_start = e->local_header_offset;
+    }
+    if (zip_start < static_cast<int64_t>(kPayloadHeaderSize)) return std::wstring();
+    ALFile file(path.c_str());
+    uint8_t header[kPayloadHeaderSize];
+    if (file.Open() < 0 || file.Seek(static_cast<int32_t>(zip_start - kPayloadHeaderSize)) < 0 ||
+        file.ReadBuffer(header, kPayloadHeaderSize) != kPayloadHeaderSize ||
+        memcmp(header, kPayloadMagic, sizeof kPayloadMagic) != 0) {
+        return std::wstring();
+    }
+    std::wstring name;
+    for (size_t i = sizeof kPayloadMagic; i < kPayloadHeaderSize && header[i]; ++i) {
+        name.push_back(static_cast<wchar_t>(header[i]));
+    }
+    return name;
+}
+
+std::wstring EntryLine(const ALEntry& e) {
+    const ALStorage& s = *e.storage;
+    const bool deflated = e.decompressor && e.decompressor->engine_type == AL_ENGINE_ZIP_DEFLATE;
+    const ALFileAttributes& a = s.attributes;
+    wchar_t attributes[5] = {a.ReadOnly() ? L'R' : L'-', a.Hidden() ? L'H' : L'-',
+                             a.System() ? L'S' : L'-', a.Directory() ? L'D' : L'-', 0};
+    const ALTimeDate& t = s.time_date;
+    return FormatString(600, L"%10ld %10ld %-7s %04d-%02d-%02d %02d:%02d:%02d %s  %s\n", s.size,
+                        e.compressed_size, deflated ? L"deflate" : L"stored",
+                        static_cast<int32_t>(t.year), static_cast<int32_t>(t.month),
+                        static_cast<int32_t>(t.day), static_cast<int32_t>(t.hour),
+                        static_cast<int32_t>(t.minute), static_cast<int32_t>(t.second), attributes,
+                        s.GetName());
+}
+
+void AddReadPrototypes(ALPrototypeSet& prototypes, const ALStorage& storage) {
+    prototypes.AddDecompressor(ALPkDecompressor());
+    prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddStorage(storage);
+}
+
+}  // namespace
+
+int ListInstaller(const std::wstring& path) {
+    ALPrototypeSet prototypes;
+    AddReadPrototypes(prototypes, ALCrcOnlyStorage());
+    ALEntryList list(nullptr, prototypes);
+    ALPkArchive archive(path.c_str());
+    if (!ReadInstaller(path, archive, list)) return 1;
+    const std::wstring launcher = LauncherName(path, list);
+    if (!launcher.empty()) Print(L"Launcher: " + launcher + L"\n");
+    Print(L"      Size     Packed Method  Date       Time     Attr  Name\n");
+    int64_t size = 0, packed = 0;
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        Print(EntryLine(*e));
+        size += e->storage->size;
+        packed += e->compressed_size;
+    }
+    Print(FormatString(200, L"%10lld %10lld         %ld entries\n", static_cast<long long>(size),
+                       static_cast<long long>(packed), list.EntryCount()));
+    return 0;
+}
+
+int TestInstaller(const std::wstring& path, bool progress) {
+    ALPrototypeSet prototypes;
+    AddReadPrototypes(prototypes, ALCrcOnlyStorage());
+    ProgressBar bar(progress);
+    CheckMonitor monitor(bar);
+    ALEntryList list(&monitor, prototypes);
+    ALPkArchive archive(path.c_str());
+    if (!ReadInstaller(path, archive, list)) return 1;
+    const int32_t result = archive.Extract(list);
+    bar.Finish();
+    int32_t failed = 0;
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        if (e->storage->status.GetStatusCode() >= 0) continue;
+        ++failed;
+        Failure(std::wstring(e->storage->GetName()) + L": " + e->storage->status.GetStatusDetail());
+    }
+    if (result < 0 && failed == 0) return Failure(path + L": " + archive.status.GetStatusDetail());
+    if (failed > 0) {
+        return Failure(FormatString(200, L"%ld of %ld entries failed", failed, list.EntryCount()));
+    }
+    Print(FormatString(600, L"OK: %ld entries, every CRC-32 matches (%s)\n", list.EntryCount(),
+                       path.c_str()));
+    return 0;
+}

@@ -1,0 +1,16 @@
+// Reading an installer back with the archive library: list its entries, or
+// check every entry against its CRC-32 without writing anything.
+#pragma once
+
+#include <string>
+
+// Prints the launcher name of the payload header (when there is one) and a
+// line per entry: size, packed size, method, date and time, attributes and
+// name. Returns the exit code: 0, or 1 with a one-line error.
+int ListInstaller(const std::wstring& path);
+
+// Decodes every entry into a storage that keeps only a CRC-32 and compares
+// it with the directory's. Entries whose names would leave the target
+// directory fail as they would when extracted. Prints each failure and a
+// summary line; returns 0 when every entry is sound, otherwise 1.
+int TestInstaller(const std::wstring& path, bool progress);

@@ -1,0 +1,121 @@
+#include "tools/sea_build/options.h"
+
+namespace {
+
+bool IsLevelOption(const std::wstring& argument) {
+    return argument.size() == 2 && argument[0] == L'-' && argument[1] >= L'0' && argument[1] <= L'9';
+}
+
+// Takes the value of an option that needs one; false (with error) when the
+// arguments end first.
+bool TakeValue(const std::vector<std::wstring>& arguments, size_t& i, std::wstring& value,
+               std::wstring& error) {
+    if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        error = arguments[i] + L" needs a value";
+        return false;
+    }
+    value = arguments[++i];
+    return true;
+}
+
+bool Finish(BuildOptions& options, std::vector<std::wstring>& positional, std::wstring& error) {
+    if (options.action == BuildAction::Help) return true;
+    if (options.action == BuildAction::List || options.action == BuildAction::Test) {
+        if (positional.size() != 1) {
+            error = L"--list and --test take exactly one installer to read";
+            return false;
+        }
+        options.installer = positional[0];
+        return true;
+    }
+    if (positional.size() != 1) {
+        error = positional.empty() ? L"no directory to pack given (see --help)"
+                                   : L"more than one directory given: " + positional[1];
+        return false;
+    }
+    options.source_dir = positional[0];
+    if (options.output.empty()) {
+        error = L"no output file given (-o OUT.exe)";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions& options,
+                       std::wstring& error) {
+    std::vector<std::wstring> positional;
+    bool options_end = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& a = arguments[i];
+        if (options_end || a.empty() || a[0] != L'-' || a == L"-") {
+            positional.push_back(a);
+        } else if (a == L"--") {
+            options_end = true;
+        } else if (a == L"-h" || a == L"--help") {
+            options.action = BuildAction::Help;
+        } else if (a == L"-o" || a == L"--output") {
+            if (!TakeValue(arguments, i, options.output, error)) return false;
+        } else if (a == L"--stub") {
+            if (!TakeValue(arguments, i, options.stub, error)) return false;
+        } else if (a == L"--launcher") {
+            if (!TakeValue(arguments, i, options.launcher, error)) return false;
+        } else if (a == L"--sign") {
+            if (!TakeValue(arguments, i, options.certificate, error) ||
+                !TakeValue(arguments, i, options.key, error)) {
+                error = L"--sign needs a certificate file and a key file";
+                return false;
+            }
+        } else if (a == L"--allow-pe32plus") {
+            options.allow_pe32plus = true;
+        } else if (a == L"-q" || a == L"--quiet") {
+            options.quiet = true;
+        } else if (a == L"--list" || a == L"--test") {
+            const BuildAction wanted = a == L"--list" ? BuildAction::List : BuildAction::Test;
+            if (options.action != BuildAction::Build && options.action != wanted &&
+                options.action != BuildAction::Help) {
+                error = L"--list and --test cannot be combined";
+                return false;
+            }
+            if (options.action != BuildAction::Help) options.action = wanted;
+        } else if (IsLevelOption(a)) {
+            options.level = a[1] - L'0';
+        } else {
+            error = L"unknown option " + a + L" (see --help)";
+            return false;
+        }
+    }
+    return Finish(options, positional, error);
+}
+
+const wchar_t* UsageText() {
+    return L"Usage: sea-build [options] DIR -o OUT.exe\n"
+           L"       sea-build --list INSTALLER.exe\n"
+           L"       sea-build --test INSTALLER.exe\n"
+           L"\n"
+           L"Builds a self-extracting installer: the stub program, a payload header\n"
+           L"naming the launcher, a ZIP archive of everything in DIR, and a trailer.\n"
+           L"\n"
+           L"Options:\n"
+           L"  -o, --output FILE     the installer to write\n"
+           L"  --stub PATH           the self-extractor stub (default: sea.exe beside\n"
+           L"                        this program); a 32-bit (PE32) image without\n"
+           L"                        anything appended to it\n"
+           L"  --allow-pe32plus      accept a 64-bit (PE32+) stub, such as a test build\n"
+           L"  --launcher NAME       the launcher path recorded in the payload header\n"
+           L"                        (default: Windows\\ + the output's file name)\n"
+           L"  -0 ... -9             compression level (default 6; -0 stores only);\n"
+           L"                        a file is stored when deflate does not make it\n"
+           L"                        smaller, and archives named *.zip *.Z *.zoo *.arc\n"
+           L"                        *.lzh *.arj are stored without trying, as zip does\n"
+           L"  --sign CERT KEY       sign the result with osslsigncode (PEM or DER\n"
+           L"                        certificate and private key)\n"
+           L"  -q, --quiet           no progress bar and no summary\n"
+           L"  --list                list the entries of an installer\n"
+           L"  --test                check every entry of an installer against its CRC-32\n"
+           L"                        without writing anything\n"
+           L"  -h, --help            this text\n"
+           L"\n"
+           L"Exit codes: 0 success, 1 failure, 2 bad command line.\n";
+}
