@@ -17,7 +17,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 wine32:i386
-  xvfb xdotool imagemagick x11-utils
+  xvfb xdotool imagemagick x11-utils locales
   fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
@@ -40,7 +40,18 @@ install_missing() {
   $sudo apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
-if [ "${SEA_SKIP_INSTALL:-0}" != 1 ]; then install_missing; fi
+# Unix locales from which Wine takes the dialog's language in the GUI tests.
+gui_locales=(en_US de_DE ja_JP ar_SA ru_RU)
+install_locales() {
+  local have sudo=""
+  have=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]')
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  for l in "${gui_locales[@]}"; do
+    printf '%s\n' "$have" | grep -qx "$(printf '%s.utf8' "$l" | tr '[:upper:]' '[:lower:]')" && continue
+    $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8" || echo "cannot generate the locale $l.UTF-8" >&2
+  done
+}
+if [ "${SEA_SKIP_INSTALL:-0}" != 1 ]; then install_missing; install_locales; fi
 
 # --- 2. Linux build and tests ------------------------------------------------
 step "Linux build (AddressSanitizer + UndefinedBehaviorSanitizer)"

@@ -12,6 +12,7 @@
 #include "sea/extract.h"
 #include "sea/log.h"
 #include "sea/options.h"
+#include "sea/progress_dialog.h"
 #include "sea/run_state.h"
 #include "sea/tree_removal.h"
 
@@ -51,11 +52,9 @@ void RunWithDialog(void* instance) {
     g_run.instance = instance;
     RegisterAppWindowClass(instance, kWindowClassName, OnWindowDestroyed);
     WriteLog(L"Window class registered.");
-    // The modal progress dialog "PROGRESSINDICATOR" is to drive the
-    // extraction from its start timer and close when the launcher has been
-    // started or the user cancels. This build has no dialog: the extraction
-    // runs once here, as in the windowless run modes.
-    ExtractFile();
+    // The dialog runs the extraction from its start timer and closes when
+    // the launcher has been started or the user cancels.
+    RunProgressDialog(instance);
     WriteLog(L"Dialog initialized.");
 }
 

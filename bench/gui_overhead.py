@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Extraction time with the progress dialog against the silent run mode,
+for the same payload in the same session, under Wine on a virtual display.
+
+    bench/gui_overhead.py BUILD_DIR [--mb 150] [--runs 5]
+
+BUILD_DIR is a Windows build (win64 on hosts without 32-bit execution).
+The modes run alternately; a run's extraction time is the time from the
+end of the free-space check to the launch, taken from the moments the two
+log lines appear, so the start of Wine and the dialog's creation and
+closing do not count. The figure of a mode is its median. The payload: 448
+entries like an installer's, half incompressible data, half text.
+
+Prints both extraction times and their ratio (GUI / silent)."""
+import argparse
+import os
+import select
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import payload  # noqa: E402
+
+RUNNER = os.path.join(ROOT, "scripts", "wine-run.sh")
+
+
+def start_display():
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                               "-nolisten", "tcp"], pass_fds=[write_end],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], 20)
+        if not ready:
+            break
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    if not number.strip():
+        server.kill()
+        sys.exit("Xvfb did not start")
+    return server, ":" + number.strip().decode()
+
+
+def entries(total_mb, launcher):
+    with open(launcher, "rb") as f:
+        items = [("Windows/install.exe", f.read())]
+    count = 447
+    each = (total_mb << 20) // count
+    text = (b"The quick brown fox jumps over the lazy dog. 0123456789\n" * (each // 56 + 1))[:each]
+    for i in range(count):
+        data = os.urandom(each) if i % 2 else text
+        items.append((f"payload/dir{i // 32:02}/file{i:03}.bin", data))
+    return items
+
+
+def build(stub, path, total_mb, launcher):
+    payload.build_installer(stub, path, payload.zip_bytes(entries(total_mb, launcher)))
+
+
+START_LINE = b"Comparing free disk space... "
+END_LINE = b"Success. The extracted file execution has begun."
+
+
+def timed_run(exe, args, env, cwd):
+    """Seconds from the end of the free-space check to the launch, read from
+    the moments the two log lines appear (the log is flushed line by line)."""
+    log = os.path.join(cwd, "sea.log")
+    if os.path.exists(log):
+        os.remove(log)
+    process = subprocess.Popen([RUNNER, exe] + args, env=dict(env, RUX_DEBUG="TRUE"), cwd=cwd,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    seen = {}
+    while True:
+        running = process.poll() is None
+        now = time.perf_counter()
+        try:
+            with open(log, "rb") as f:
+                text = f.read()
+        except OSError:
+            text = b""
+        for line in (START_LINE, END_LINE):
+            if line not in seen and line in text:
+                seen[line] = now
+        if not running:
+            break
+        time.sleep(0.002)
+    if process.returncode != 0 or len(seen) != 2:
+        sys.exit(f"{os.path.basename(exe)} {' '.join(args)}: exit code {process.returncode}, "
+                 f"log lines seen: {len(seen)}")
+    return seen[END_LINE] - seen[START_LINE]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_dir")
+    parser.add_argument("--mb", type=int, default=150)
+    parser.add_argument("--runs", type=int, default=5)
+    options = parser.parse_args()
+    options.build_dir = os.path.abspath(options.build_dir)
+    stub = os.path.join(options.build_dir, "bin", "sea.exe")
+    launcher = os.path.join(options.build_dir, "bin", "test_launcher.exe")
+
+    scratch = tempfile.mkdtemp(prefix="sea-gui-bench-", dir=options.build_dir)
+    server, display = start_display()
+    prefix = os.path.join(options.build_dir, "wineprefix-gui")
+    try:
+        big = os.path.join(scratch, "big.exe")
+        build(stub, big, options.mb, launcher)
+        temp = os.path.join(scratch, "tmp")
+        os.makedirs(temp)
+        env = {k: v for k, v in os.environ.items() if k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
+        env.update(DISPLAY=display, SEA_WINEPREFIX=prefix)
+        tempdir = ["-tempdir", "Z:" + temp.replace("/", "\\")]
+        modes = {"silent": ["-i", "silent"], "gui": []}
+        times = {mode: [] for mode in modes}
+        timed_run(big, modes["silent"] + tempdir, env, scratch)  # warm the prefix and the file cache
+        for _ in range(options.runs):
+            for mode, args in modes.items():
+                times[mode].append(timed_run(big, args + tempdir, env, scratch))
+                shutil.rmtree(temp)
+                os.makedirs(temp)
+        median = {mode: statistics.median(times[mode]) for mode in modes}
+        for mode in modes:
+            runs = ", ".join(f"{t:.3f}" for t in times[mode])
+            print(f"{mode:6}: extraction {median[mode]:6.3f} s (median; runs: {runs})")
+        print(f"payload {options.mb} MiB; GUI / silent: {median['gui'] / median['silent']:.3f}")
+    finally:
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        server.terminate()
+        server.wait()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

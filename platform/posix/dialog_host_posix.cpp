@@ -1,0 +1,98 @@
+// The headless modal dialog: the template's controls in memory, timers that
+// fire at once, one after the other, and no user. A run ends when a handler
+// ends the dialog; a dialog left waiting for an answer is cancelled.
+#include <set>
+
+#include "platform/dialog_controls.h"
+#include "platform/dialog_host.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr int kCancelCommand = 2;
+
+// The controls of the progress dialog's template, as it creates them.
+const ControlSpec kTemplateControls[] = {
+    {IDC_OK, ControlKind::kButton, L"OK", false},
+    {IDC_CANCEL, ControlKind::kButton, L"Cancel", true},
+    {IDC_MAIN_TEXT, ControlKind::kText, L"Quillora is preparing to install...", true},
+    {IDC_ACTIVITY_TEXT, ControlKind::kText, L"Extracting...", true},
+    {IDC_SECOND_TEXT, ControlKind::kText, L"", true},
+    {IDC_PROGRESS, ControlKind::kProgress, L"", true},
+    {IDC_PERCENT_TEXT, ControlKind::kText, L"0%", true},
+    {IDC_SPACER, ControlKind::kText, L" ", true},
+    {IDC_CHOOSE, ControlKind::kButton, L"&Choose...", false},
+    {IDC_ICON_NORMAL, ControlKind::kIcon, L"", true},
+    {IDC_ICON_ERROR, ControlKind::kIcon, L"", true},
+    {IDC_ICON_WARNING, ControlKind::kIcon, L"", true},
+    {IDC_FOOTER, ControlKind::kButton, L"Button1", true},
+};
+
+struct HeadlessDialog {
+    void* controls = nullptr;
+    DialogProcedure procedure = nullptr;
+    std::set<int> timers;
+    bool ended = false;
+};
+
+// The modal dialog that runs, if any.
+HeadlessDialog* g_running = nullptr;
+
+HeadlessDialog* Running(void* dialog) {
+    return g_running && dialog && g_running->controls == dialog ? g_running : nullptr;
+}
+
+void Send(HeadlessDialog& dialog, DialogEvent event) { dialog.procedure(dialog.controls, event); }
+
+}  // namespace
+
+bool RunModalDialog(void* instance, const wchar_t*, DialogProcedure procedure) {
+    if (!procedure) return false;
+    HeadlessDialog dialog;
+    dialog.controls = CreateControlHost(kTemplateControls, sizeof kTemplateControls / sizeof kTemplateControls[0]);
+    dialog.procedure = procedure;
+    HeadlessDialog* saved = g_running;
+    g_running = &dialog;
+
+    DialogEvent init{DialogEventKind::kInit};
+    init.instance = instance;
+    Send(dialog, init);
+    while (!dialog.ended && !dialog.timers.empty()) {
+        DialogEvent tick{DialogEventKind::kTimer};
+        tick.id = *dialog.timers.begin();
+        Send(dialog, tick);
+    }
+    if (!dialog.ended) {
+        DialogEvent cancel{DialogEventKind::kCommand};
+        cancel.id = kCancelCommand;
+        Send(dialog, cancel);
+    }
+
+    g_running = saved;
+    DestroyControlHost(dialog.controls);
+    return true;
+}
+
+void EndModalDialog(void* dialog, int) {
+    if (HeadlessDialog* running = Running(dialog)) running->ended = true;
+}
+
+void StartDialogTimer(void* dialog, int id, unsigned) {
+    if (HeadlessDialog* running = Running(dialog)) running->timers.insert(id);
+}
+
+void KillDialogTimer(void* dialog, int id) {
+    if (HeadlessDialog* running = Running(dialog)) running->timers.erase(id);
+}
+
+bool BrowseForFolder(void*, const std::wstring&, std::wstring&) { return false; }
+
+void DrawItemText(void*, const wchar_t*, ItemTextLayout) {}
+
+void PostDialogCommand(void* dialog, int id) {
+    HeadlessDialog* running = Running(dialog);
+    if (!running) return;
+    DialogEvent command{DialogEventKind::kCommand};
+    command.id = id;
+    Send(*running, command);
+}

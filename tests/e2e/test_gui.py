@@ -1,0 +1,544 @@
+"""The progress dialog under Wine, on a private virtual X display, driven
+with xdotool and watched with ImageMagick screenshots: the percentage rises
+during a real extraction; Cancel (a click), Enter and Escape abort it; a
+successful run closes the dialog and returns the launcher's exit code; a
+-tempdir on a small tmpfs shows the error panel with Choose...; and
+screenshots of the preparing, error and ask-for-another-location states in
+five languages go to build/screenshots/.
+
+Windows build only. Without an X window manager a top-level window has no
+caption bar: its X window is the dialog's client area, so dialog units map
+linearly onto it and a click at a control's centre presses it."""
+import os
+import select
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+import payload
+from seatest import (BUILD_DIR, IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase,
+                     exit_status, log_text)
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "resources"))
+import rc_source  # noqa: E402
+
+TOOLS = ("Xvfb", "xdotool", "import", "convert", "xwininfo")
+CAPTION = "Quillora"
+# Dialog controls (resources/resource_ids.h).
+IDC_CANCEL, IDC_PROGRESS, IDC_CHOOSE = 2, 1011, 1010
+# UI language -> (Unix locale that Wine reads it from, resource script).
+LANGUAGES = {
+    "en": ("en_US.UTF-8", "en.rc"),
+    "de": ("de_DE.UTF-8", "de.rc"),
+    "ja": ("ja_JP.UTF-8", "ja.rc"),
+    "ar": ("ar_SA.UTF-8", "ar-SA.rc"),
+    "ru": ("ru_RU.UTF-8", "ru.rc"),
+}
+SCREENSHOT_DIR = os.environ.get("SEA_SCREENSHOT_DIR") or os.path.join(SOURCE_DIR, "build", "screenshots")
+ABORT_LINE = "User requested ABORT: Clean up temporary directory"
+BIG_PAYLOAD_MB = int(os.environ.get("SEA_GUI_PAYLOAD_MB", "60"))
+
+
+def _skip_reason():
+    if not IS_WINDOWS_BUILD:
+        return "the dialog exists only in the Windows build (run from a win32/win64 build directory)"
+    missing = [t for t in TOOLS if not shutil.which(t)]
+    if missing:
+        return "missing tools: " + ", ".join(missing) + " (scripts/test.sh installs them)"
+    return None
+
+
+SKIP_REASON = _skip_reason()
+
+
+# --- the virtual display and the Wine prefix --------------------------------
+
+class Display:
+    """A private Xvfb; its number is chosen by the server (-displayfd)."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 1)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        os.close(read_end)
+        if not number.strip():
+            self.process.kill()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number.strip().decode()
+
+    def close(self):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+
+
+DISPLAY = None
+# GUI runs get a prefix of their own: Wine's desktop process belongs to the
+# display of the run that started it, and this display goes away at the end.
+PREFIX = os.path.join(BUILD_DIR or ".", "wineprefix-gui")
+
+
+def setUpModule():
+    global DISPLAY
+    if SKIP_REASON:
+        return
+    DISPLAY = Display()
+
+
+def tearDownModule():
+    if DISPLAY is None:
+        return
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=PREFIX),
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    DISPLAY.close()
+
+
+def x(*args, check=True):
+    """An X client command on the private display; its output."""
+    result = subprocess.run(list(args), env=dict(os.environ, DISPLAY=DISPLAY.name),
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+    if check and result.returncode != 0:
+        raise RuntimeError(f"{args[0]} failed: {result.stderr.decode(errors='replace')}")
+    return result.stdout.decode(errors="replace")
+
+
+def locale_installed(name):
+    out = subprocess.run(["locale", "-a"], stdout=subprocess.PIPE).stdout.decode().lower()
+    return name.lower().replace("utf-8", "utf8") in out.split()
+
+
+def wine_path(path):
+    """The Windows name of a host path (drive Z: is the host's root)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# --- the dialog on screen ----------------------------------------------------
+
+class Template:
+    """A language variant of the dialog template, for screen positions."""
+
+    def __init__(self, rc_file):
+        root = os.path.join(SOURCE_DIR, "resources")
+        with open(os.path.join(root, "resource_ids.h"), encoding="utf-8") as f:
+            macros = rc_source.parse_header(f.read())
+        with open(os.path.join(root, "lang", rc_file), encoding="utf-8") as f:
+            script = rc_source.parse_script(f.read(), macros)
+        self.dialog = script.dialogs[0]
+        self.rtl = "WS_EX_LAYOUTRTL" in self.dialog.exstyle.set
+        self.controls = {c.id: c.rect for c in self.dialog.controls}
+
+    def rect_on_screen(self, control_id, window):
+        """(x, y, w, h) in screen pixels of a control in the dialog window
+        window = (x, y, w, h); right-to-left layouts are mirrored."""
+        _, _, dw, dh = self.dialog.rect
+        sx, sy = window[2] / dw, window[3] / dh
+        cx, cy, cw, ch = self.controls[control_id]
+        if self.rtl:
+            cx = dw - cx - cw
+        return (round(window[0] + cx * sx), round(window[1] + cy * sy), round(cw * sx), round(ch * sy))
+
+    def centre(self, control_id, window):
+        left, top, w, h = self.rect_on_screen(control_id, window)
+        return left + w // 2, top + h // 2
+
+
+def find_dialog():
+    """The dialog's X window id, or None."""
+    out = x("xdotool", "search", "--name", f"^{CAPTION}$", check=False).split()
+    for window in out:
+        if "IsViewable" in x("xwininfo", "-id", window, check=False):
+            return window
+    return None
+
+
+def window_rect(window):
+    info = x("xwininfo", "-id", window)
+    values = {}
+    for line in info.splitlines():
+        key, _, value = line.strip().partition(":")
+        values[key] = value.strip()
+    return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
+            int(values["Width"]), int(values["Height"]))
+
+
+def screenshot(path):
+    x("import", "-window", "root", path)
+
+
+def pixels(png, rect):
+    """Rows of (r, g, b) of a screen rectangle of a screenshot."""
+    left, top, w, h = rect
+    data = subprocess.run(["convert", png, "-crop", f"{w}x{h}+{left}+{top}", "+repage", "ppm:-"],
+                          stdout=subprocess.PIPE, check=True).stdout
+    # P6 header: magic, width, height, maximum value, one whitespace byte.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pos += 1
+    width, height = int(fields[1]), int(fields[2])
+    body = data[pos:]
+    return [[tuple(body[(r * width + c) * 3:(r * width + c) * 3 + 3]) for c in range(width)]
+            for r in range(height)]
+
+
+def bar_fill(png, template, window):
+    """The filled share (0..1) of the progress bar: dark pixels along its
+    middle row, the border left out."""
+    left, top, w, h = template.rect_on_screen(IDC_PROGRESS, window)
+    inner = (left + 3, top + h // 2, max(1, w - 6), 1)
+    row = pixels(png, inner)[0]
+    filled = sum(1 for (r, g, b) in row if (r + g + b) / 3 < 200)
+    return filled / len(row)
+
+
+def click(point):
+    x("xdotool", "mousemove", str(point[0]), str(point[1]), "click", "1")
+
+
+def key(window, name):
+    x("xdotool", "windowfocus", "--sync", window, check=False)
+    x("xdotool", "key", name)
+
+
+# --- test payloads -------------------------------------------------------------
+
+def launcher_entries(exit_code=None):
+    launcher = os.environ.get("SEA_LAUNCHER", "")
+    with open(launcher, "rb") as f:
+        entries = [("Windows/install.exe", f.read())]
+    if exit_code is not None:
+        entries.append(("Windows/exitcode.txt", str(exit_code).encode()))
+    return entries
+
+
+class GuiTestCase(SeaTestCase):
+    """Starts the program on the private display and watches its dialog."""
+
+    @classmethod
+    def setUpClass(cls):
+        if SKIP_REASON:
+            raise unittest.SkipTest(SKIP_REASON)
+        if not os.environ.get("SEA_LAUNCHER"):
+            raise unittest.SkipTest("SEA_LAUNCHER is not set (run through ctest)")
+
+    def setUp(self):
+        super().setUp()
+        self.process = None
+        self.tempdir = os.path.join(self.scratch, "tmp")
+        os.makedirs(self.tempdir)
+
+    def tearDown(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        super().tearDown()
+
+    def build(self, name, entries, **kwargs):
+        path = os.path.join(self.scratch, name)
+        payload.build_installer(SEA_EXE, path, payload.zip_bytes(entries, level=1), **kwargs)
+        return path
+
+    def start(self, exe, language="en", args=()):
+        locale_name, _ = LANGUAGES[language]
+        if language != "en" and not locale_installed(locale_name):
+            self.skipTest(f"locale {locale_name} is not installed (scripts/test.sh generates it)")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith("LC_") and k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
+        env.update(DISPLAY=DISPLAY.name, LANG=locale_name, LC_ALL=locale_name,
+                   RUX_DEBUG="TRUE", SEA_WINEPREFIX=PREFIX)
+        command = [RUNNER, exe, "-tempdir", wine_path(self.tempdir)] + list(args)
+        self.process = subprocess.Popen(command, cwd=self.scratch, env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.template = Template(LANGUAGES[language][1])
+
+    def wait_for_dialog(self, timeout=120):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            window = find_dialog()
+            if window:
+                return window
+            if self.process.poll() is not None:
+                self.fail(f"the program ended ({self.process.returncode}) without showing the dialog")
+            time.sleep(0.1)
+        self.fail("the dialog did not appear")
+
+    def wait_for_log(self, line, timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if line in (log_text(self.scratch) or []):
+                return
+            time.sleep(0.1)
+        self.fail(f"{line!r} not logged; log: {log_text(self.scratch)}")
+
+    def wait_for_exit(self, timeout=300):
+        return exit_status(self.process.wait(timeout))
+
+    def watch_progress(self, window, until=None, timeout=120):
+        """Bar fills seen while the dialog is up (until `until`(fill) is
+        true, when given)."""
+        fills = []
+        shot = os.path.join(self.scratch, "watch.png")
+        rect = window_rect(window)
+        deadline = time.time() + timeout
+        while time.time() < deadline and find_dialog() == window:
+            screenshot(shot)
+            if find_dialog() != window:
+                break
+            fills.append(bar_fill(shot, self.template, rect))
+            if until and until(fills[-1]):
+                break
+        return fills
+
+    def work_dirs(self):
+        return [n for n in os.listdir(self.tempdir) if n.startswith("I")]
+
+    def save_screenshot(self, window, name):
+        os.makedirs(SCREENSHOT_DIR, exist_ok=True)
+        full = os.path.join(self.scratch, "full.png")
+        screenshot(full)
+        left, top, w, h = window_rect(window)
+        target = os.path.join(SCREENSHOT_DIR, name + ".png")
+        subprocess.run(["convert", full, "-crop", f"{w + 16}x{h + 16}+{max(0, left - 8)}+{max(0, top - 8)}",
+                        "+repage", target], check=True)
+        return target
+
+
+def damaged_archive(entries):
+    """A ZIP of stored entries whose last entry's data has one byte flipped:
+    its CRC check fails during the extraction."""
+    import struct
+    data = bytearray(payload.zip_bytes(entries, level=0))
+    # The last entry's local header follows the others' local records, which
+    # end where the central directory of an archive without it begins.
+    head = payload.zip_bytes(entries[:-1], level=0)
+    offset = struct.unpack("<I", head[-6:-2])[0]
+    data[offset + 30 + len(entries[-1][0].encode()) + 10] ^= 0xFF
+    return bytes(data)
+
+
+class SharedPayloads:
+    """Installers built once for the whole module."""
+    directory = None
+
+    @classmethod
+    def path(cls, name, build):
+        if cls.directory is None:
+            cls.directory = os.path.join(BUILD_DIR or ".", "gui-payloads")
+            os.makedirs(cls.directory, exist_ok=True)
+        path = os.path.join(cls.directory, name)
+        if not os.path.exists(path):
+            build(path + ".part")
+            os.replace(path + ".part", path)
+        return path
+
+
+def big_installer(exit_code=7):
+    def build(path):
+        size = BIG_PAYLOAD_MB << 20
+        entries = launcher_entries(exit_code)
+        # A few large files and many small ones, as installers carry.
+        for i in range(4):
+            entries.append((f"jre/lib/big{i}.bin", os.urandom(size // 8)))
+        small = (size // 2) // 400
+        for i in range(400):
+            entries.append((f"data/part{i // 50}/file{i:03}.bin", os.urandom(small)))
+        payload.build_installer(SEA_EXE, path, payload.zip_bytes(entries, level=1))
+    return SharedPayloads.path(f"big-{BIG_PAYLOAD_MB}mb-{exit_code}.exe", build)
+
+
+def small_installer(megabytes=2):
+    def build(path):
+        entries = launcher_entries(0) + [("data.bin", os.urandom(megabytes << 20))]
+        payload.build_installer(SEA_EXE, path, payload.zip_bytes(entries, level=1))
+    return SharedPayloads.path(f"small-{megabytes}mb.exe", build)
+
+
+def damaged_installer():
+    def build(path):
+        entries = launcher_entries(0) + [("data.bin", os.urandom(256 << 10))]
+        payload.build_installer(SEA_EXE, path, damaged_archive(entries))
+    return SharedPayloads.path("damaged.exe", build)
+
+
+class SmallTmpfs:
+    """A 1 MiB tmpfs: far too small for three times any payload here."""
+
+    def __init__(self, path):
+        self.path = path
+        os.makedirs(path, exist_ok=True)
+        if os.geteuid() != 0:
+            raise unittest.SkipTest("mounting a small tmpfs needs root")
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", path],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            raise unittest.SkipTest("cannot mount a tmpfs here: " + result.stdout.decode().strip())
+
+    def close(self):
+        subprocess.run(["umount", "-l", self.path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def has_colour(png, rect):
+    """True when a screen rectangle holds clearly coloured pixels (an icon)
+    rather than the grey and black of the dialog."""
+    for row in pixels(png, rect):
+        for (r, g, b) in row:
+            if max(r, g, b) - min(r, g, b) > 60:
+                return True
+    return False
+
+
+class ProgressAndAbort(GuiTestCase):
+
+    def test_percentage_rises_and_success_returns_the_launchers_exit_code(self):
+        self.start(big_installer(exit_code=7))
+        window = self.wait_for_dialog()
+        fills = self.watch_progress(window)
+        self.assertEqual(self.wait_for_exit(), 7)
+        self.assertIsNone(find_dialog(), "the dialog is still shown")
+
+        self.assertTrue(any(0 < f < 1 for f in fills), f"no partly filled bar seen: {fills}")
+        self.assertGreater(len(set(fills)), 1, f"the bar never moved: {fills}")
+        for before, after in zip(fills, fills[1:]):
+            self.assertGreaterEqual(after, before - 0.02, f"the bar went back: {fills}")
+        log = log_text(self.scratch)
+        self.assertIn("Dialog initialized.", log)
+        self.assertIn("*** The process has terminated with an exit code of 7 ***", log)
+        self.assertNotIn(ABORT_LINE, log)
+
+    def abort_mid_extraction(self, press):
+        self.start(big_installer())
+        window = self.wait_for_dialog()
+        fills = self.watch_progress(window, until=lambda f: f > 0.05)
+        self.assertTrue(fills and 0 < fills[-1] < 1,
+                        f"the extraction was not caught half-way (bar {fills}): make SEA_GUI_PAYLOAD_MB larger")
+        rect = window_rect(window)
+        pressed = time.time()
+        press(window, rect)
+        while find_dialog() == window and time.time() - pressed < 10:
+            time.sleep(0.02)
+        hidden_after = time.time() - pressed
+
+        self.assertEqual(self.wait_for_exit(), 255)
+        self.assertLess(hidden_after, 1.0, "the dialog did not answer at once")
+        self.assertIn(ABORT_LINE, log_text(self.scratch))
+        self.assertEqual(self.work_dirs(), [], "the working directory is left")
+
+    def test_cancel_click_mid_extraction_aborts_and_removes_the_working_directory(self):
+        self.abort_mid_extraction(lambda window, rect: click(self.template.centre(IDC_CANCEL, rect)))
+
+    def test_escape_mid_extraction_aborts(self):
+        self.abort_mid_extraction(lambda window, rect: key(window, "Escape"))
+
+    def test_enter_mid_extraction_aborts(self):
+        self.abort_mid_extraction(lambda window, rect: key(window, "Return"))
+
+
+class ErrorPanel(GuiTestCase):
+
+    def test_tempdir_on_a_small_tmpfs_shows_error_14_with_choose(self):
+        tmpfs = SmallTmpfs(os.path.join(self.scratch, "small"))
+        self.addCleanup(tmpfs.close)
+        self.tempdir = tmpfs.path
+        self.start(small_installer())
+        window = self.wait_for_dialog()
+        self.wait_for_log("*** Error 14: 'Not enough room for a complete install.' ***")
+        self.wait_for_log("*** Secondary error string: 'Please select a temporary location to "
+                          "extract the installer to:' ***")
+        time.sleep(0.5)  # let the panel paint
+        rect = window_rect(window)
+        shot = os.path.join(self.scratch, "error.png")
+        screenshot(shot)
+        from_template = self.template.rect_on_screen
+        self.assertTrue(has_colour(shot, from_template(1003, rect)), "no error icon")
+
+        # Choose... is there: pressing it opens the folder browser.
+        before = set(x("xdotool", "search", "--onlyvisible", "--name", ".", check=False).split())
+        click(self.template.centre(IDC_CHOOSE, rect))
+        browser = None
+        deadline = time.time() + 30
+        while browser is None and time.time() < deadline:
+            now = set(x("xdotool", "search", "--onlyvisible", "--name", ".", check=False).split())
+            opened = [w for w in now - before if "IsViewable" in x("xwininfo", "-id", w, check=False)]
+            browser = opened[0] if opened else None
+            time.sleep(0.2)
+        self.assertIsNotNone(browser, "Choose... did not open the folder browser")
+        key(browser, "Escape")
+        time.sleep(1)
+        self.assertEqual(find_dialog(), window, "cancelling the browser closed the dialog")
+        self.assertIsNone(self.process.poll())
+
+        click(self.template.centre(IDC_CANCEL, rect))
+        self.assertEqual(self.wait_for_exit(), 255)
+        self.assertIn(ABORT_LINE, log_text(self.scratch))
+
+
+class Screenshots(GuiTestCase):
+    """The three states in five languages, each with its icon where the
+    language's layout puts it (mirrored for Arabic)."""
+
+    def shoot(self, language, state, icon):
+        window = self.wait_for_dialog()
+        rect = window_rect(window)
+        path = self.save_screenshot(window, f"{language}-{state}")
+        full = os.path.join(self.scratch, "check.png")
+        screenshot(full)
+        self.assertTrue(has_colour(full, self.template.rect_on_screen(icon, rect)),
+                        f"{language} {state}: no icon at its place")
+        key(window, "Escape")
+        self.assertEqual(self.wait_for_exit(), 255)
+        return path
+
+    def test_preparing(self):
+        for language in LANGUAGES:
+            with self.subTest(language=language):
+                self.start(big_installer(), language)
+                window = self.wait_for_dialog()
+                self.watch_progress(window, until=lambda f: f > 0.2)
+                self.shoot(language, "preparing", 1002)
+
+    def test_error_not_enough_room(self):
+        tmpfs = SmallTmpfs(os.path.join(self.scratch, "small"))
+        self.addCleanup(tmpfs.close)
+        self.tempdir = tmpfs.path
+        for language in LANGUAGES:
+            with self.subTest(language=language):
+                self.start(small_installer(), language)
+                self.wait_for_log("*** Error 14: 'Not enough room for a complete install.' ***")
+                time.sleep(0.5)
+                self.shoot(language, "error", 1003)
+                os.remove(os.path.join(self.scratch, "sea.log"))
+
+    def test_ask_for_another_location(self):
+        for language in LANGUAGES:
+            with self.subTest(language=language):
+                self.start(damaged_installer(), language)
+                self.wait_for_log("Dialog: Please select another location to extract the installer to:")
+                time.sleep(0.5)
+                self.shoot(language, "another-location", 1006)
+                os.remove(os.path.join(self.scratch, "sea.log"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
