@@ -1,11 +1,97 @@
-// The extraction driver. Payload extraction and the launch are not part of
-// this build yet: the driver announces itself and reports that no launcher
-// was started, so the run ends with exit code -1.
+// The extraction driver: one attempt to unpack the program's own payload
+// into a fresh working directory and start the installer's launcher.
+//
+// Every step returns 1 to go on or 0 after its own failure handling (log
+// lines, dialog panel, clean-up), so the driver only returns 0 in turn. The
+// abort tests sit between the steps; the archive objects live for one call
+// and are destroyed in reverse order of construction on every return path.
 #include "sea/extract.h"
 
+#include <memory>
+
+#include "archive/decompressors.h"
+#include "archive/entry_list.h"
+#include "archive/file.h"
+#include "archive/monitor.h"
+#include "archive/pk_archive.h"
+#include "archive/prototype_set.h"
+#include "platform/module.h"
+#include "sea/dialog_state.h"
+#include "sea/extract_context.h"
+#include "sea/free_space.h"
+#include "sea/launch.h"
+#include "sea/launcher_config.h"
+#include "sea/location_file.h"
 #include "sea/log.h"
+#include "sea/own_file.h"
+#include "sea/progress_dialog.h"
+#include "sea/run_state.h"
+#include "sea/status_text.h"
+#include "sea/work_dir.h"
+
+namespace {
+
+// Inflate and copy decompressors, one file storage: what every payload
+// entry needs.
+ALPrototypeSet PayloadPrototypes() {
+    ALPrototypeSet prototypes;
+    prototypes.AddDecompressor(ALPkDecompressor());
+    prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddStorage(ALFile(L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
+    return prototypes;
+}
+
+// Working directory, own file and free space (steps 4 to 10).
+int PrepareWorkDir(ExtractContext& ctx) {
+    if (AbortRequested(ctx, AbortCleanup::kNone)) return 0;
+    if (!ChooseBaseFolder(ctx)) return 0;
+    if (AbortRequested(ctx, AbortCleanup::kNone)) return 0;
+    EnterBaseFolder(ctx);
+    if (!CreateWorkDir(ctx)) return 0;
+    if (AbortRequested(ctx, AbortCleanup::kRemove)) return 0;
+    if (!CheckOwnFile(ctx, GetOwnModulePath())) return 0;
+    return CheckFreeSpace(ctx);
+}
+
+// Reads the payload's directory and extracts every entry into the working
+// directory (steps 11 to 17).
+int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
+    const std::wstring own_path = GetOwnModulePath();
+    int32_t result;
+    {
+        ALPkArchive archive(own_path.c_str());
+        // A failed directory read stays in the archive's status, which
+        // Extract then returns.
+        archive.ReadDirectory(list);
+        EnterWorkDir(ctx);
+        if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
+        result = archive.Extract(list);
+    }
+    if (result != 0) LogStatusCodeText(result);
+    if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
+    if (result < 0) return FailExtraction(ctx, result);
+    return 1;
+}
+
+// Heap options, location file and launch (steps 18 to 21).
+int StartInstaller(ExtractContext& ctx) {
+    if (g_run.min_heap_given || g_run.max_heap_given) PatchHeapSizes(ctx.work_dir_path);
+    if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
+    if (!WriteLocationFile(ctx)) return 0;
+    return LaunchInstaller(ctx);
+}
+
+}  // namespace
 
 int ExtractFile() {
     WriteLog(L"Extracting files.");
-    return 0;
+    ShowPreparing();
+
+    ALSimpleMonitor monitor(MonitorCallback);
+    ALEntryList list(&monitor, PayloadPrototypes());
+    ExtractContext ctx;
+
+    if (!PrepareWorkDir(ctx)) return 0;
+    if (!ExtractPayload(ctx, list)) return 0;
+    return StartInstaller(ctx);
 }

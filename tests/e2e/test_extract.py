@@ -1,0 +1,192 @@
+"""Self-extraction end to end in the silent and console run modes: the
+payload is unpacked into a fresh working directory below -tempdir, the
+launcher is chosen and started with the user's arguments, and its exit code
+becomes the program's."""
+import glob
+import os
+import subprocess
+import unittest
+
+from payload import build_installer, zip_bytes
+from seatest import IS_WINDOWS_BUILD, SeaTestCase, exit_status, log_text
+
+LAUNCHER = os.environ.get("SEA_LAUNCHER", "")
+SEP = "\\" if IS_WINDOWS_BUILD else "/"
+
+
+def host_to_program_path(path):
+    """A host path as the program sees it (Wine maps / to drive Z:)."""
+    return "Z:" + path.replace("/", "\\") if IS_WINDOWS_BUILD else path
+
+
+def launcher_bytes():
+    with open(LAUNCHER, "rb") as f:
+        return f.read()
+
+
+def read_record(work_dir):
+    """The launcher's record of what it was handed, as a dict."""
+    record = {}
+    with open(os.path.join(work_dir, "launch-record.txt"), "rb") as f:
+        for line in f.read().decode("utf-8").splitlines():
+            key, _, value = line.partition("=")
+            record[key] = value
+    return record
+
+
+class Extraction(SeaTestCase):
+
+    def setUp(self):
+        super().setUp()
+        if not LAUNCHER:
+            self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
+        self.temp = os.path.join(self.scratch, "tmp")
+        os.makedirs(self.temp)
+
+    def make(self, entries, name="install.exe", directory=None):
+        path = os.path.join(directory or self.scratch, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        build_installer(os.environ["SEA_EXE"], path, zip_bytes(entries))
+        return path
+
+    def work_dirs(self):
+        return sorted(d for d in glob.glob(os.path.join(self.temp, "I*")) if os.path.isdir(d))
+
+    def run_installer(self, exe, args=(), mode="silent"):
+        result = self.run_sea(["-i", mode, "-tempdir", host_to_program_path(self.temp)] + list(args),
+                              exe=exe, env={"RUX_DEBUG": "TRUE"})
+        return exit_status(result.returncode), result
+
+    def test_launcher_gets_arguments_and_exit_code_comes_back(self):
+        for code in (0, 3, 106, 255):
+            with self.subTest(code=code):
+                exe = self.make([("Windows/install.exe", launcher_bytes()),
+                                 ("Windows/exitcode.txt", str(code).encode()),
+                                 ("InstallerData/readme.txt", b"hello\r\n" * 1000)],
+                                directory=os.path.join(self.scratch, "c%d" % code))
+                status, _ = self.run_installer(exe, ["-extra", "x y"])
+                self.assertEqual(status, code)
+        dirs = self.work_dirs()
+        self.assertEqual(len(dirs), 4, "one fresh working directory per run")
+        record = read_record(dirs[-1])
+        self.assertEqual(record["TMP"], host_to_program_path(self.temp))
+        self.assertEqual(record["TEMP"], host_to_program_path(self.temp))
+        self.assertTrue(record["program"].endswith(SEP + "Windows" + SEP + "install.exe"))
+        if IS_WINDOWS_BUILD:
+            # The launch command line: launcher path, one space, then the rest of
+            # the own command line after the quoted program path (which starts with
+            # a space itself: two spaces in all).
+            expected_rest = " -i silent -tempdir %s -extra \"x y\"" % host_to_program_path(self.temp)
+            self.assertEqual(record["cmdline"], record["program"] + " " + expected_rest)
+        with open(os.path.join(dirs[-1], "InstallerData", "readme.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"hello\r\n" * 1000)
+
+    def test_console_mode_runs_the_same_way(self):
+        exe = self.make([("Windows/install.exe", launcher_bytes()),
+                         ("Windows/exitcode.txt", b"7")])
+        status, _ = self.run_installer(exe, mode="console")
+        self.assertEqual(status, 7)
+        self.assertIn("Running in Console Mode", log_text(self.scratch))
+
+    def test_launcher_choice(self):
+        cases = [
+            # own file name, payload launchers, expected folder/launcher
+            ("install.exe", ["Windows/install.exe", "Windows/a.exe"], "Windows/install.exe"),
+            ("setup.exe", ["Windows/install.exe"], "Windows/install.exe"),
+            ("setup.exe", ["Windows_Pure_64_Bit/x64.exe", "Windows/install.exe"],
+             "Windows_Pure_64_Bit/x64.exe"),
+        ]
+        for i, (own, launchers, expected) in enumerate(cases):
+            with self.subTest(own=own, launchers=launchers):
+                before = set(self.work_dirs())
+                exe = self.make([(name, launcher_bytes()) for name in launchers], name=own,
+                                directory=os.path.join(self.scratch, "case%d" % i))
+                status, _ = self.run_installer(exe)
+                self.assertEqual(status, 0)
+                (work,) = set(self.work_dirs()) - before
+                record = read_record(work)
+                self.assertTrue(record["program"].endswith(SEP + expected.replace("/", SEP)),
+                                record["program"])
+
+    def test_heap_options_are_stripped_and_written_into_the_configuration(self):
+        rux = (b"# rux.nl.java.option.java.heap.size.max=1m\n"
+               b"rux.nl.java.option.java.heap.size.initial=16m\n"
+               b"rux.nl.java.option.java.heap.size.max = 32m\n"
+               b"rux.nl.java.option.java.heap.size.max=64m\n"
+               b"other=1\n")
+        exe = self.make([("Windows/install.exe", launcher_bytes()),
+                         ("Windows/install.rux", rux)])
+        status, _ = self.run_installer(exe, ["-jvmxmx", "512m", "-keep"])
+        self.assertEqual(status, 0)
+        (work,) = self.work_dirs()
+        with open(os.path.join(work, "Windows", "install.rux"), "rb") as f:
+            patched = f.read()
+        eol = b"\r\n"  # the rewritten file always has CR LF line ends
+        self.assertEqual(patched, eol.join([
+            b"# rux.nl.java.option.java.heap.size.max=1m",
+            b"rux.nl.java.option.java.heap.size.initial=16m",
+            b"rux.nl.java.option.java.heap.size.max = 32m",
+            b"rux.nl.java.option.java.heap.size.max=512m",
+            b"other=1"]) + eol)
+        record = read_record(work)
+        self.assertNotIn("-jvmxmx", record["cmdline"])
+        self.assertNotIn("512m", record["cmdline"])
+        self.assertIn("-keep", record["cmdline"])
+
+    def test_location_file_holds_the_own_path(self):
+        exe = self.make([("Windows/install.exe", launcher_bytes())],
+                        directory=os.path.join(self.scratch, "Prüfung ñ"))
+        status, _ = self.run_installer(exe)
+        self.assertEqual(status, 0)
+        (work,) = self.work_dirs()
+        with open(os.path.join(work, "sea_loc"), "rb") as f:
+            data = f.read()
+        self.assertEqual(data, host_to_program_path(exe).encode("utf-8") + b"\n\x00")
+        self.assertEqual(read_record(work)["sea_loc"], data.hex())
+
+    def test_damaged_payload_fails_with_the_crc_error(self):
+        exe = self.make([("Windows/install.exe", launcher_bytes()),
+                         ("data.bin", os.urandom(20000))])
+        with open(exe, "r+b") as f:
+            data = f.read()
+            at = data.rfind(b"data.bin", 0, data.rfind(b"PK\x01\x02")) + 8 + 5000
+            f.seek(at)
+            f.write(bytes([data[at] ^ 0xFF]))
+        status, _ = self.run_installer(exe)
+        self.assertEqual(status, 255)
+        log = log_text(self.scratch)
+        self.assertIn("Code -1984 = 'CRC Error'", log)
+        self.assertIn("*** FAILURE: Unable to unzip file: Error -1984", log)
+        self.assertNotIn("Success. The extracted file execution has begun.", log)
+
+    def test_no_payload_fails_without_leaving_a_directory(self):
+        exe = self.copy_program(name="install.exe")
+        status, _ = self.run_installer(exe)
+        self.assertEqual(status, 255)
+        self.assertIn("Code -1980 = 'Invalid archive'", log_text(self.scratch))
+
+    def test_not_enough_space(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small tmpfs needs root")
+        small = os.path.join(self.scratch, "small")
+        os.makedirs(small)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", small]).returncode:
+            self.skipTest("tmpfs cannot be mounted here")
+        try:
+            exe = self.make([("Windows/install.exe", launcher_bytes())])
+            result = self.run_sea(["-i", "silent", "-tempdir", host_to_program_path(small)],
+                                  exe=exe, env={"RUX_DEBUG": "TRUE"})
+            self.assertEqual(exit_status(result.returncode), 255)
+            log = log_text(self.scratch)
+            self.assertIn("*** Error 14: 'Not enough room for a complete install.' ***", log)
+            size = os.path.getsize(exe) - 2048
+            line = ("*** FAILURE: Not enough free disk space available: Required disc space "
+                    "is %d KB, available is " % (3 * size // 1024))
+            self.assertTrue(any(l.startswith(line) for l in log), log)
+            self.assertEqual(os.listdir(small), [], "the working directory was left behind")
+        finally:
+            subprocess.run(["umount", small])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
