@@ -114,7 +114,12 @@ int32_t ALFile::CreateTemporary() {
 }
 
 int32_t ALFile::Close() {
-    if (descriptor_ == -1) return status.GetStatusCode();
+    if (descriptor_ == -1) {
+        // Nothing is open (a directory member, a failed creation): only the
+        // buffer goes, so that objects left in an entry list hold no buffer.
+        ALStorage::Close();
+        return status.GetStatusCode();
+    }
     FlushBuffer();
     const int64_t length = FileLength(descriptor_);
     if (length >= 0) size = static_cast<int32_t>(static_cast<uint32_t>(length));

@@ -2,7 +2,7 @@
 //
 // Reads the ZIP directory of ARCHIVE (found from the end of the file, so a
 // ZIP appended to other data works too) and extracts every entry into
-// DESTDIR, which is created when missing, through the same library calls and
+// DESTDIR, which is created (with its parents) when missing, through the same library calls and
 // prototypes as the self-extractor. Prints the entry count, the result code
 // and the status detail; exits 0 only when every entry was extracted.
 #include <cstdio>
@@ -29,6 +29,14 @@ int KeepRatio(const wchar_t*, int32_t, int32_t job_ratio) {
 
 std::wstring Wide(const char* text) { return AnsiToWide(text, std::char_traits<char>::length(text)); }
 
+// Creates path and any missing directories above it.
+void CreateDirectories(const std::wstring& path) {
+    for (size_t at = path.find(L'/', 1); at != std::wstring::npos; at = path.find(L'/', at + 1)) {
+        CreateDir(path.substr(0, at));
+    }
+    CreateDir(path);
+}
+
 void Print(const char* label, int32_t count, int32_t code, const wchar_t* detail) {
     std::printf("%s: entries %d, result %d, %s\n", label, static_cast<int>(count),
                 static_cast<int>(code), WideToUtf8(detail).c_str());
@@ -43,7 +51,7 @@ int main(int argc, char** argv) {
     }
     const std::wstring archive_path = Wide(argv[1]);
     const std::wstring destination = Wide(argv[2]);
-    CreateDir(destination);
+    CreateDirectories(destination);
     std::wstring start_dir;
     if (!GetCurrentDir(start_dir)) return 2;
 
