@@ -92,7 +92,11 @@ bool ALArchive::ExtractEntry(ALEntry& entry, ALMonitor& monitor) {
     } else {
         member.Create(declared_size);
     }
-    if (member.status.GetStatusCode() == AL_NO_ERRORS) DecodeEntry(entry, monitor, declared_size);
+    if (member.status.GetStatusCode() == AL_NO_ERRORS) {
+        DecodeEntry(entry, monitor, declared_size);
+    } else {
+        member.Close();  // a member that could not be created keeps no buffer
+    }
     storage->ReportProgress();
     monitor.job_done += static_cast<uint32_t>(entry.compressed_size);
     storage->SetMonitor(nullptr);
@@ -122,6 +126,9 @@ void ALArchive::DecodeEntry(ALEntry& entry, ALMonitor& monitor, int32_t declared
         member.Delete();
         return;
     }
+    // A failed write or an overrun already says why the bytes differ; the
+    // mismatch must not hide it (a full disk is not a damaged archive).
+    if (member.status.GetStatusCode() < 0) return;
     // Both values in their standard form (the registers are complemented).
     member.status.SetError(AL_CRC_ERROR, L"CRC32 was supposed to be %08lx, was %08lx",
                            ~entry.crc32, ~produced);

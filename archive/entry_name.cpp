@@ -24,6 +24,59 @@ bool ClimbsUp(const wchar_t* begin, const wchar_t* end, bool windows_rules) {
     return dots >= 2;
 }
 
+// Characters that Windows does not allow in a file name, or reads as
+// wildcards, stream separators and device syntax.
+bool IsReservedWindowsCharacter(wchar_t c) {
+    if (c >= 1 && c < 32) return true;
+    switch (c) {
+    case L'<': case L'>': case L'"': case L'|': case L'?': case L'*': case L':':
+        return true;
+    default:
+        return false;
+    }
+}
+
+wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? c - L'a' + L'A' : c; }
+
+// [begin, end) equals the upper-case word, ignoring the case of ASCII letters.
+bool EqualsIgnoringAsciiCase(const wchar_t* begin, const wchar_t* end, const wchar_t* word) {
+    for (; begin != end; ++begin, ++word) {
+        if (*word == L'\0' || AsciiUpper(*begin) != *word) return false;
+    }
+    return *word == L'\0';
+}
+
+// A device name of Windows, whatever follows its first dot: CON, PRN, AUX,
+// NUL, COM0-9, LPT0-9 (also with a superscript 1-3), CONIN$, CONOUT$.
+// Windows ignores blanks before the dot ("nul .txt" is NUL as well).
+bool IsWindowsDeviceName(const wchar_t* begin, const wchar_t* end) {
+    const wchar_t* stem_end = begin;
+    while (stem_end != end && *stem_end != L'.') ++stem_end;
+    while (stem_end != begin && stem_end[-1] == L' ') --stem_end;
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (EqualsIgnoringAsciiCase(begin, stem_end, device)) return true;
+    }
+    if (stem_end - begin != 4) return false;
+    if (!EqualsIgnoringAsciiCase(begin, begin + 3, L"COM") &&
+        !EqualsIgnoringAsciiCase(begin, begin + 3, L"LPT")) {
+        return false;
+    }
+    const wchar_t digit = begin[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+           digit == L'\u00B3';
+}
+
+// The component [begin, end) would not name the file it spells on Windows:
+// a device, or a name whose trailing dots or blanks Windows drops. "." and
+// empty components (from "a//b") stay harmless.
+bool IsUnsafeWindowsComponent(const wchar_t* begin, const wchar_t* end) {
+    const long length = end - begin;
+    if (length == 0 || (length == 1 && begin[0] == L'.')) return false;
+    if (end[-1] == L'.' || end[-1] == L' ') return true;
+    return IsWindowsDeviceName(begin, end);
+}
+
 }  // namespace
 
 bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules) {
@@ -32,9 +85,10 @@ bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules) {
     if (IsAsciiLetter(name[0]) && name[1] == L':') return true;
     const wchar_t* component = name;
     for (const wchar_t* p = name;; ++p) {
-        if (windows_rules && *p == L':') return true;
+        if (windows_rules && IsReservedWindowsCharacter(*p)) return true;
         if (*p == L'\0' || IsPathSeparator(*p)) {
             if (ClimbsUp(component, p, windows_rules)) return true;
+            if (windows_rules && IsUnsafeWindowsComponent(component, p)) return true;
             if (*p == L'\0') return false;
             component = p + 1;
         }

@@ -9,9 +9,14 @@
 //   - drive-qualified: a letter followed by ':' at the start;
 //   - any ".." component;
 // and with windows_rules also
-//   - any ':' (drive letters later in the path, alternate data streams);
+//   - any ':' (drive letters later in the path, alternate data streams),
+//     any of < > " | ? * and any control character;
 //   - a component of dots and blanks only with at least two dots (such as
-//     ".. " or "..."), which Windows may trim into "..".
+//     ".. " or "..."), which Windows may trim into "..";
+//   - any other component ending in a dot or a blank, which Windows would
+//     trim into another name ("." itself and empty components are fine);
+//   - a device name in any component, in any letter case and with any
+//     extension: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$.
 // Both '/' and '\\' separate components under either rule set, because
 // ALFile treats both as separators on every system.
 bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules);

@@ -16,6 +16,13 @@
 namespace {
 
 constexpr uint8_t kSignature[4] = {'P', 'K', 5, 6};
+constexpr uint8_t kDirectorySignature[4] = {'P', 'K', 1, 2};
+constexpr uint8_t kZip64LocatorSignature[4] = {'P', 'K', 6, 7};
+// The ZIP64 end-record locator (20 bytes) stands right before the end record.
+constexpr int32_t kZip64LocatorSize = 20;
+// Values of the 32-bit and 16-bit fields that point to ZIP64 records.
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFFu;
+constexpr uint16_t kZip64Marker16 = 0xFFFFu;
 
 // Moves the storage's read position n bytes on, through the buffer; stops
 // early at the end of the data or on a failure.
@@ -67,6 +74,9 @@ ALPkArchive::~ALPkArchive() = default;
 
 int32_t ALPkArchive::EngineTypeFor(uint16_t method, uint16_t flags) {
     if (method == 8) return AL_ENGINE_ZIP_DEFLATE + ((flags >> 1) & 3);
+    // 100 + 9..11 would be the types of the deflate options: Deflate64 or
+    // implode data must find no engine, not the inflater.
+    if (method >= 9 && method <= 11) return kForeignMethodTypeBase + method;
     return AL_ENGINE_ZIP_STORED + method;
 }
 
@@ -103,24 +113,64 @@ int32_t ALPkArchive::FindEndRecord() {
     uint8_t bytes[kSearchChunk + 3];
     int32_t follow = 0;
     int32_t chunk_end = s.size;
+    // The signature nearest to the end, used when no signature passes as a
+    // candidate: reading its directory then fails as a bad record.
+    int32_t nearest = -1;
     for (int32_t searched = 0; searched < window;) {
         const int32_t n = (window - searched < kSearchChunk) ? window - searched : kSearchChunk;
         const int32_t start = chunk_end - n;
         memmove(bytes + n, bytes, static_cast<size_t>(follow));
         if (s.Seek(start) < 0 || s.ReadBuffer(bytes, n) != n) break;
-        for (int32_t i = n - 1; i >= 0; --i) {
-            if (i + 4 <= n + follow && memcmp(bytes + i, kSignature, 4) == 0) {
+        for (int32_t i = n - 1; i >= 0 && s.status.GetStatusCode() >= 0; --i) {
+            if (i + 4 > n + follow || memcmp(bytes + i, kSignature, 4) != 0) continue;
+            if (nearest < 0) nearest = start + i;
+            if (IsEndRecordCandidate(start + i)) {
                 end_record_position = start + i;
                 return AL_NO_ERRORS;
             }
         }
+        if (s.status.GetStatusCode() < 0) break;
         follow = n < 3 ? n : 3;
         chunk_end = start;
         searched += n;
     }
     if (s.status.GetStatusCode() < 0) return status.SetStatusFrom(s.status).GetStatusCode();
+    if (nearest >= 0) {
+        end_record_position = nearest;
+        zip64_end_record = false;
+        return AL_NO_ERRORS;
+    }
     return status.SetError(AL_INVALID_ARCHIVE, L"Can't locate end of central directory in ZIP file %s",
                            s.GetName());
+}
+
+bool ALPkArchive::IsEndRecordCandidate(int32_t position) {
+    ALStorage& s = *storage;
+    // The signature may just as well be part of an archive comment, of a
+    // member's data or of bytes that follow the archive.
+    if (static_cast<int64_t>(position) + kEndRecordSize > s.size) return false;
+    uint8_t locator[4] = {0, 0, 0, 0};
+    if (position >= kZip64LocatorSize) {
+        s.Seek(position - kZip64LocatorSize);
+        s.ReadBuffer(locator, 4);
+    }
+    uint32_t size = 0;
+    uint32_t offset = 0;
+    s.Seek(position + 12);
+    s.ReadUInt32LE(size);
+    s.ReadUInt32LE(offset);
+    if (s.status.GetStatusCode() < 0) return false;
+    // A ZIP64 archive is taken as found, so that ReadDirectory refuses it
+    // by name instead of searching on into its data.
+    zip64_end_record = memcmp(locator, kZip64LocatorSignature, 4) == 0 ||
+                       size == kZip64Marker32 || offset == kZip64Marker32;
+    if (zip64_end_record) return true;
+    if (size == 0) return true;  // an empty directory
+    const int64_t start = static_cast<int64_t>(position) - size;
+    if (start < 0) return false;
+    uint8_t signature[4] = {0, 0, 0, 0};
+    s.Seek(static_cast<int32_t>(start));
+    return s.ReadBuffer(signature, 4) == 4 && memcmp(signature, kDirectorySignature, 4) == 0;
 }
 
 int32_t ALPkArchive::ReadEndRecord() {
@@ -154,7 +204,12 @@ int32_t ALPkArchive::ReadDirectory(ALEntryList& list) {
         result = status.GetStatusCode();
     } else {
         ReadEndRecord();
-        result = WalkDirectory(list);
+        // Sizes and offsets of a ZIP64 archive live in records this reader
+        // does not read; the 32-bit fields would be misread.
+        result = zip64_end_record
+                     ? status.SetError(AL_INVALID_ARCHIVE,
+                                       L"ZIP64 archives are not supported: ZIP file %s", s.GetName())
+                     : WalkDirectory(list);
         monitor.NotifyOperation(DirectoryReadEnd, this, nullptr);
     }
     if (opened_here) s.Close();
@@ -277,6 +332,13 @@ bool ALPkArchive::ReadDirectoryRecord(ALEntryList& list, bool& stop) {
     s.ReadUInt32LE(local_offset);
     entry->local_header_offset = static_cast<int32_t>(local_offset);
 
+    // The record's texts must end before the end record: lengths that reach
+    // past it describe no record that is there.
+    if (static_cast<int64_t>(s.Tell()) + name_length + extra_length + comment_length >
+        end_record_position) {
+        RecordBadDirectory();
+        return true;
+    }
     const bool utf8 = (flags & kFlagUtf8) != 0;
     if (!ReadMemberTexts(list, *entry, name_length, extra_length, comment_length, utf8)) {
         return true;
@@ -284,6 +346,14 @@ bool ALPkArchive::ReadDirectoryRecord(ALEntryList& list, bool& stop) {
     if (s.status.GetStatusCode() < 0) {
         status.SetStatusFrom(s.status);
         return true;
+    }
+    // The true sizes and offset of such a member are in its ZIP64 extra
+    // field; the member fails instead of being read with the markers.
+    if (compressed == kZip64Marker32 || uncompressed == kZip64Marker32 ||
+        local_offset == kZip64Marker32 || disk == kZip64Marker16) {
+        member.status.SetError(AL_INVALID_ARCHIVE,
+                               L"Refusing to extract %s: ZIP64 members are not supported",
+                               member.GetName());
     }
     list.GetMonitor().ShowMessage(DirectoryEntryText, L"%s", member.GetName());
     stop = false;
@@ -302,6 +372,11 @@ bool ALPkArchive::ReadMemberTexts(ALEntryList& list, ALEntry& entry, uint16_t na
         return false;
     }
     member.name.Assign(text.c_str());
+    // A NUL byte would cut the name short into another, harmless-looking one.
+    if (text.find(L'\0') != std::wstring::npos) {
+        member.status.SetError(AL_CANT_OPEN_FILE, L"Refusing to create %s: the name holds a NUL byte",
+                               member.GetName());
+    }
     // Tools that write no DOS attributes still end a directory's name with
     // a separator; such a member is a directory, never a file.
     if (EndsWithSeparator(member.GetName())) member.attributes.SetDirectory(true);

@@ -55,7 +55,11 @@ public:
     // storage's current position (created first when it has no buffer):
     // the local records, the central directory and the end record. See
     // pk_archive_write.cpp for the record layout. Returns the number of
-    // members written or the negative archive status code.
+    // members written or the negative archive status code. A member that
+    // deflate made larger is stored instead, rewritten in place, which can
+    // leave stale bytes behind the end record: Create cuts a file that it
+    // created itself; a caller that handed over an open storage cuts it
+    // after its own last byte (sea-build does).
     int32_t Create(ALEntryList& list);
     int32_t ReserveLocalHeader(ALEntry& entry) override;
     int32_t WriteLocalHeader(ALEntry& entry) override;
@@ -82,15 +86,27 @@ public:
     int32_t ReadDirectory(ALEntryList& list) override;
 
     // Searches the last 66,000 bytes backwards in 256-byte chunks for the
-    // end record signature; the match nearest to the end wins. 0 and
-    // end_record_position set, or AL_INVALID_ARCHIVE (position -1).
+    // end record signature; the match nearest to the end that passes
+    // IsEndRecordCandidate wins, so that a signature inside a comment or in
+    // bytes after the archive is passed over. When none passes, the match
+    // nearest to the end stands (its directory then reads as a bad record).
+    // 0 and end_record_position set, or AL_INVALID_ARCHIVE (position -1).
     int32_t FindEndRecord();
+    // A signature at position can be the end record: the 22 bytes fit in
+    // the storage, and the central directory it describes starts inside the
+    // storage with a directory record signature, or is empty. A ZIP64 end
+    // record (locator in front, or a size or offset of 0xFFFFFFFF) passes
+    // too and sets zip64_end_record, so that ReadDirectory can refuse it.
+    bool IsEndRecordCandidate(int32_t position);
     // Reads the end record at end_record_position into the fields below and
     // the archive comment. Returns 0; read errors stay in the storage status.
     int32_t ReadEndRecord();
 
     // The engine type of a directory record: 108 + deflate option for
-    // method 8, 100 + method for any other method.
+    // method 8, 100 + method for any other method, except methods 9 to 11
+    // (Deflate64, implode, reserved), whose 109..111 are taken by the
+    // deflate options: they get 1000 + method, for which nothing clones.
+    static constexpr int32_t kForeignMethodTypeBase = 1000;
     static int32_t EngineTypeFor(uint16_t method, uint16_t flags);
 
     int32_t end_record_position = -1;
@@ -105,8 +121,13 @@ public:
     // it writes into the archive counts from here. (Entries keep storage
     // positions, as ReadDirectory leaves them after its correction.)
     int32_t zip_start = 0;
+    // The end record found belongs to a ZIP64 archive (not supported).
+    bool zip64_end_record = false;
 
 private:
+    // Write side: cuts a file this archive created at end when data were
+    // written beyond it (furthest). Returns the archive status code.
+    int32_t CutStaleTail(ALStorage& out, int32_t furthest, int32_t end);
     // Walks the records from the directory start to the end record and
     // corrects the offsets of the entries added. Count or status code.
     int32_t WalkDirectory(ALEntryList& list);

@@ -29,6 +29,7 @@
 #include "archive/file_attributes.h"
 #include "archive/pk_archive.h"
 #include "archive/storage.h"
+#include "platform/file_truncate.h"
 #include "platform/text.h"
 
 namespace {
@@ -145,7 +146,7 @@ int32_t ALPkArchive::MarkDirectoryStart() {
 int32_t ALPkArchive::WriteDirectoryRecord(ALEntry& entry) {
     ALStorage& out = *storage;
     const std::string name = StoredName(entry);
-    const std::string comment = WideToUtf8(entry.GetComment());
+    const std::string comment = WideToUtf8(entry.GetComment()).substr(0, kMaxTextLength);
     uint16_t dos_date, dos_time;
     DosTimeOf(*entry.storage, dos_date, dos_time);
     out.WriteUInt32LE(kDirectorySignature);
@@ -235,6 +236,9 @@ public:
         return Healthy();
     }
 
+    // The furthest position written, also by data later written over.
+    int32_t furthest() const { return furthest_; }
+
 private:
     bool WriteNoData() {
         crc_ = 0xFFFFFFFFu;
@@ -248,6 +252,7 @@ private:
     bool WriteData() {
         const int32_t data_start = out_.Tell();
         if (!Compress(data_start)) return false;
+        furthest_ = out_.Tell();
         if (!IsDeflated(entry_) || compressed_ < uncompressed_) return true;
         if (!UseCopyCompressor()) return false;
         if (out_.Seek(data_start) < 0 || input_.Seek(0) < 0) return Healthy() && FailFrom(input_.status);
@@ -305,9 +310,21 @@ private:
     ALEntry& entry_;
     ALStorage& input_;
     uint32_t crc_ = 0xFFFFFFFFu;
+    int32_t furthest_ = 0;
     int32_t compressed_ = 0;
     int32_t uncompressed_ = 0;
 };
+
+// Whether the central directory and the end record of list, written from
+// position on, stay below 2 GB with room for what a caller appends.
+bool RoomForDirectory(ALEntryList& list, int32_t position) {
+    int64_t size = int64_t{position} + 22 + kMaxTextLength + 65536;
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        if (!e->IsMarked() || !e->storage) continue;
+        size += 46 + int64_t(StoredName(*e).size()) + int64_t(WideToUtf8(e->GetComment()).size());
+    }
+    return size < std::numeric_limits<int32_t>::max();
+}
 
 }  // namespace
 
@@ -330,10 +347,18 @@ int32_t ALPkArchive::Create(ALEntryList& list) {
     zip_start = out.Tell();
 
     int32_t written = 0;
+    int32_t furthest = 0;
     for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
         if (!e->IsMarked() || !e->storage) continue;
-        if (!MemberWriter(*this, *e).Write()) break;
+        MemberWriter writer(*this, *e);
+        const bool ok = writer.Write();
+        if (writer.furthest() > furthest) furthest = writer.furthest();
+        if (!ok) break;
         ++written;
+    }
+    if (status.GetStatusCode() >= 0 && !RoomForDirectory(list, out.Tell())) {
+        status.SetError(AL_ILLEGAL_PARAMETER, L"Central directory of %s would reach 2 GB",
+                        out.GetName());
     }
     if (status.GetStatusCode() >= 0 && MarkDirectoryStart() >= 0) {
         for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
@@ -342,7 +367,25 @@ int32_t ALPkArchive::Create(ALEntryList& list) {
         }
         if (status.GetStatusCode() >= 0) WriteEndRecord();
     }
-    if (opened) out.Close();
+    const int32_t end = out.Tell();
+    if (opened) {
+        out.Close();
+        CutStaleTail(out, furthest, end);
+    }
     if (status.GetStatusCode() >= 0 && out.status.GetStatusCode() < 0) status.SetStatusFrom(out.status);
     return status.GetStatusCode() < 0 ? status.GetStatusCode() : written;
+}
+
+int32_t ALPkArchive::CutStaleTail(ALStorage& out, int32_t furthest, int32_t end) {
+    // Only a file this archive created and closed itself can be cut here;
+    // a caller that keeps the storage open writes on and cuts it later.
+    if (status.GetStatusCode() < 0 || furthest <= end || out.object_type != AL_STORAGE_FILE) {
+        return status.GetStatusCode();
+    }
+    int error = 0;
+    if (!TruncateFile(out.GetName(), static_cast<uint32_t>(end), &error)) {
+        return status.SetError(AL_WRITE_ERROR, L"Cannot cut %s to %d bytes.  errno = %d",
+                               out.GetName(), end, static_cast<int32_t>(error));
+    }
+    return AL_NO_ERRORS;
 }

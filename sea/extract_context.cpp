@@ -56,7 +56,10 @@ void CloseOwnFile(ExtractContext& ctx) {
 
 bool EnterWorkDir(ExtractContext& ctx) { return SetCurrentDir(ctx.work_dir_path); }
 
+AbortTestProbe g_abort_test_probe = nullptr;
+
 bool AbortRequested(ExtractContext& ctx, AbortCleanup cleanup) {
+    if (g_abort_test_probe) g_abort_test_probe();
     if (!g_run.ExitInEffect) return false;
     switch (cleanup) {
     case AbortCleanup::kNone:

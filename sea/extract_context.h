@@ -91,6 +91,12 @@ enum class AbortCleanup {
 // "User requested ABORT" logged; the driver then returns 0.
 bool AbortRequested(ExtractContext& ctx, AbortCleanup cleanup);
 
+// Test seam: when set, AbortRequested calls it first, before it reads
+// ExitInEffect, so that a test can raise the flag at a chosen abort test.
+// The program itself never sets it.
+using AbortTestProbe = void (*)();
+extern AbortTestProbe g_abort_test_probe;
+
 // Extract failed with `status` (negative): asks for another
 // location with an empty main text, restores, removes and logs
 // "*** FAILURE: Unable to unzip file: Error %d". Returns 0.

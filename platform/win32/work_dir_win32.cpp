@@ -18,13 +18,38 @@ bool GetTempFolder(std::wstring& path) {
     return true;
 }
 
+namespace {
+
+using BCryptGenRandomFn = NTSTATUS(WINAPI*)(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
+
+// A system DLL by its name, from the system directory only; failing that
+// (systems that do not know the flag), by its full path there. Never from
+// the program's folder or the current directory: the program's import
+// table names only DLLs that Windows always takes from the system, and
+// everything else is loaded this way.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module) return module;
+    wchar_t system_dir[MAX_PATH + 1] = {0};
+    UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return nullptr;
+    std::wstring path = std::wstring(system_dir, n) + L"\\" + name;
+    return LoadLibraryExW(path.c_str(), nullptr, 0);
+}
+
+}  // namespace
+
 bool GetCryptoRandom32(uint32_t& value) {
+    HMODULE bcrypt = LoadSystemLibrary(L"bcrypt.dll");
+    if (!bcrypt) return false;
+    auto generate = reinterpret_cast<BCryptGenRandomFn>(
+        reinterpret_cast<void*>(GetProcAddress(bcrypt, "BCryptGenRandom")));
     uint32_t v = 0;
-    NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&v), sizeof v,
-                                      BCRYPT_USE_SYSTEM_PREFERRED_RNG);
-    if (status < 0) return false;
-    value = v;
-    return true;
+    bool ok = generate && generate(nullptr, reinterpret_cast<PUCHAR>(&v), sizeof v,
+                                   BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
+    FreeLibrary(bcrypt);
+    if (ok) value = v;
+    return ok;
 }
 
 namespace {

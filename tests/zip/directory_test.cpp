@@ -61,13 +61,23 @@ TEST(FindEndRecord, SearchesOnlyTheLast66000Bytes) {
 }
 
 TEST(FindEndRecord, TheSignatureNearestTheEndWins) {
-    ZipSpec spec = TwoMembers();
-    spec.archive_comment = std::string("xxPK\5\6", 6) + std::string(40, 'y');
-    const std::string bytes = BuildZip(spec);
+    // Two archives one after the other: both end records describe a
+    // directory, and the second one's wins.
+    const std::string first = BuildZip(TwoMembers());
+    const std::string bytes = first + BuildZip(TwoMembers());
     MemoryArchive m(bytes);
     ASSERT_EQ(m.storage.Open(), AL_NO_ERRORS);
     ASSERT_EQ(m.archive.FindEndRecord(), AL_NO_ERRORS);
-    EXPECT_EQ(m.archive.end_record_position, static_cast<int32_t>(bytes.size() - 44));
+    EXPECT_EQ(m.archive.end_record_position, static_cast<int32_t>(bytes.size() - 22));
+
+    // A signature inside the comment describes no directory: passed over.
+    ZipSpec spec = TwoMembers();
+    spec.archive_comment = std::string("xxPK\5\6", 6) + std::string(40, 'y');
+    const std::string commented = BuildZip(spec);
+    MemoryArchive c(commented);
+    ASSERT_EQ(c.storage.Open(), AL_NO_ERRORS);
+    ASSERT_EQ(c.archive.FindEndRecord(), AL_NO_ERRORS);
+    EXPECT_EQ(c.archive.end_record_position, static_cast<int32_t>(commented.size() - 22 - 46));
 }
 
 TEST(FindEndRecord, ShortAndSignatureFreeStorages) {
@@ -170,6 +180,9 @@ TEST(ReadDirectory, EngineTypesFollowMethodAndDeflateOption) {
     EXPECT_EQ(ALPkArchive::EngineTypeFor(8, 0x0006), 111);
     EXPECT_EQ(ALPkArchive::EngineTypeFor(0, 0x0006), 100);
     EXPECT_EQ(ALPkArchive::EngineTypeFor(12, 0), 112);
+    // Deflate64 and implode must not reach the inflater through 109, 110.
+    EXPECT_EQ(ALPkArchive::EngineTypeFor(9, 0), 1009);
+    EXPECT_EQ(ALPkArchive::EngineTypeFor(10, 0x0002), 1010);
 }
 
 TEST(ReadDirectory, NamesWithTheUtf8FlagAreUtf8) {

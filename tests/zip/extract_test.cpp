@@ -76,6 +76,9 @@ TEST_F(Extract, WritesEveryMemberExactly) {
     // The directory entry made a directory and no file; the name of the
     // nested file made its parents.
     EXPECT_TRUE(fs::is_empty(Out() / "folder"));
+    for (ALEntry* e = list->GetFirstEntry(); e; e = list->GetNextEntry(e)) {
+        EXPECT_EQ(e->storage->buffer, nullptr) << fs::path(e->storage->GetName());
+    }
 }
 
 TEST_F(Extract, FilesGetTheirTimeStamps) {
@@ -263,6 +266,10 @@ TEST_F(Extract, AMemberThatCannotBeCreatedDoesNotStopTheOthers) {
               0u)
         << Detail();
     EXPECT_EQ(Extracted("free.txt"), "free");
+    // Neither member keeps a buffer once it is done: a list of thousands of
+    // such members must not hold 4 KB for each.
+    EXPECT_EQ(EntryAt(0)->storage->buffer, nullptr);
+    EXPECT_EQ(EntryAt(1)->storage->buffer, nullptr);
     // Both members still have their events.
     EXPECT_EQ(monitor.events,
               (std::vector<std::wstring>{L"E10", L"E11", L"E0", L"E2:blocked/file.txt",

@@ -36,7 +36,7 @@ TEST(IsUnsafeEntryName, RuleTable) {
         {L"dir/", false, false},
         {L"./file", false, false},
         {L"..file", false, false},
-        {L"file..", false, false},
+        {L"file..", false, true},
         {L"a/..b/c", false, false},
         {L"", true, true},
         {L"..", true, true},
@@ -58,7 +58,7 @@ TEST(IsUnsafeEntryName, RuleTable) {
         {L"a/... ", false, true},
         {L"a/.../b", false, true},
         {L"a/. ./b", false, true},
-        {L"a/ /b", false, false},
+        {L"a/ /b", false, true},
         {L"1:x", false, true},
     };
     for (const auto& c : cases) {
