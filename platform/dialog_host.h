@@ -44,6 +44,12 @@ bool RunModalDialog(void* instance, const wchar_t* template_name, DialogProcedur
 // Asks the dialog to end; it closes once the running handler has returned.
 void EndModalDialog(void* dialog, int result);
 
+// Shows the dialog and paints it now, if it is not shown yet. A modal
+// dialog appears when its message queue first runs empty; a slow start can
+// put a due timer message before that moment, and work done in that
+// timer's handler would then run with the dialog never shown.
+void ShowDialogNow(void* dialog);
+
 // A timer without timer procedure: kTimer events with `id` every
 // `milliseconds` until it is killed.
 void StartDialogTimer(void* dialog, int id, unsigned milliseconds);

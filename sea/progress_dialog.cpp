@@ -4,7 +4,6 @@
 // sets ExitInEffect, which the driver tests between its steps).
 #include "sea/progress_dialog.h"
 
-#include "platform/dialog_controls.h"
 #include "platform/text.h"
 #include "resources/resource_ids.h"
 #include "sea/dialog_state.h"
@@ -18,6 +17,16 @@ constexpr size_t kChosenFolderCapacity = 260;
 constexpr unsigned kHebrewCodePage = 1255;
 constexpr unsigned kArabicCodePage = 1256;
 constexpr wchar_t kFooterText[] = L"";
+
+// The percentage the dialog shows. The library reports after every 4 KB
+// buffer, thousands of times per percent; only a new value goes to the
+// controls. (Asking the progress bar for its position instead would cost a
+// trip to the window server per report under Wine.)
+struct ShownPercent {
+    void* dialog = nullptr;
+    int32_t value = 0;
+};
+ShownPercent g_shown;
 
 // Runs the driver; the dialog ends when the launcher was started.
 void RunExtraction(void* dialog) {
@@ -44,7 +53,7 @@ bool OnChoose(void* dialog) {
 }  // namespace
 
 ProgressDialogServices DefaultDialogServices() {
-    return {ExtractFile, BrowseForFolder, StartDialogTimer, KillDialogTimer, EndModalDialog};
+    return {ExtractFile, BrowseForFolder, ShowDialogNow, StartDialogTimer, KillDialogTimer, EndModalDialog};
 }
 
 ProgressDialogServices& DialogServices() {
@@ -57,12 +66,16 @@ bool OnInitDialog(void* dialog, void* instance) {
     DialogServices().start_timer(dialog, kExtractionTimerId, kExtractionTimerDelayMs);
     g_run.dialog = dialog;
     ShowInitialState();
+    g_shown = {dialog, 0};  // the template's "0%"
     return true;
 }
 
 bool OnTimer(void* dialog, int) {
     // Only the extraction timer exists; killing it makes this happen once.
     DialogServices().kill_timer(dialog, kExtractionTimerId);
+    // The extraction keeps this thread until it ends: the dialog must be
+    // on screen before it starts.
+    DialogServices().show_now(dialog);
     g_run.chosen_folder.clear();
     RunExtraction(dialog);
     return false;
@@ -111,12 +124,10 @@ bool RunProgressDialog(void* instance) {
     return shown;
 }
 
-// The library reports after every 4 KB buffer, thousands of times per
-// percent on a large payload; setting the same text and bar position again
-// would cost a repaint each time. The bar itself tells what is shown.
 int MonitorCallback(const wchar_t*, int32_t, int32_t job_ratio) {
     if (job_ratio <= 0) return 0;
-    if (GetProgressPosition(g_run.dialog, IDC_PROGRESS) == job_ratio) return 0;
+    if (g_shown.dialog == g_run.dialog && g_shown.value == job_ratio) return 0;
     UpdatePercent(job_ratio);
+    g_shown = {g_run.dialog, job_ratio};
     return 0;
 }

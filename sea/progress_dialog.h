@@ -19,6 +19,7 @@
 struct ProgressDialogServices {
     int (*extract)();
     bool (*browse_for_folder)(void* owner, const std::wstring& title, std::wstring& folder);
+    void (*show_now)(void* dialog);
     void (*start_timer)(void* dialog, int id, unsigned milliseconds);
     void (*kill_timer)(void* dialog, int id);
     void (*end_dialog)(void* dialog, int result);
@@ -35,8 +36,9 @@ bool ProgressDialogProc(void* dialog, const DialogEvent& event);
 // Stores instance and dialog in the run state, starts the extraction timer
 // and sets the initial state. Returns true (the platform sets the focus).
 bool OnInitDialog(void* dialog, void* instance);
-// Kills the extraction timer, empties the chosen folder and runs the
-// driver; ends the dialog when it started the launcher. Returns false.
+// Kills the extraction timer, makes sure the dialog is on screen, empties
+// the chosen folder and runs the driver; ends the dialog when it started
+// the launcher. Returns false.
 bool OnTimer(void* dialog, int timer_id);
 // 1 and 2: ExitInEffect = 1, end the dialog, true. 1010 (Choose...): the
 // folder browser; a folder picked becomes the chosen folder and the driver
@@ -57,6 +59,7 @@ bool RunProgressDialog(void* instance);
 
 // The extraction's progress function (ALMonitorCallback): a job ratio above
 // 0 becomes the dialog's percentage; zero or negative ratios (no total
-// known) and text messages are ignored, and so is the value already shown
-// (the library reports after every buffer). The result means nothing.
+// known) and text messages are ignored, and so is the value the dialog
+// already shows (the library reports after every buffer; OnInitDialog
+// starts the count at the template's 0). The result means nothing.
 int MonitorCallback(const wchar_t* text, int32_t object_ratio, int32_t job_ratio);

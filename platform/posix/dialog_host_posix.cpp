@@ -77,6 +77,9 @@ void EndModalDialog(void* dialog, int) {
     if (HeadlessDialog* running = Running(dialog)) running->ended = true;
 }
 
+// The headless dialog has no window to show.
+void ShowDialogNow(void*) {}
+
 void StartDialogTimer(void* dialog, int id, unsigned) {
     if (HeadlessDialog* running = Running(dialog)) running->timers.insert(id);
 }

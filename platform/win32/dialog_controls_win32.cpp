@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/common_controls.h"
 #include "platform/dialog_controls.h"
 
 namespace {
@@ -62,8 +63,7 @@ int GetProgressPosition(void* dialog, int id) {
 }
 
 void* CreateControlHost(const ControlSpec* controls, size_t count) {
-    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    LoadCommonControls();
     HINSTANCE module = GetModuleHandleW(nullptr);
     HWND host = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 120, nullptr, nullptr,
                                 module, nullptr);

@@ -57,6 +57,13 @@ void EndModalDialog(void* dialog, int result) {
     if (dialog) EndDialog(static_cast<HWND>(dialog), result);
 }
 
+void ShowDialogNow(void* dialog) {
+    HWND window = static_cast<HWND>(dialog);
+    if (!window || IsWindowVisible(window)) return;
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+}
+
 void StartDialogTimer(void* dialog, int id, unsigned milliseconds) {
     if (dialog) SetTimer(static_cast<HWND>(dialog), static_cast<UINT_PTR>(id), milliseconds, nullptr);
 }

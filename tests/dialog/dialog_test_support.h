@@ -14,8 +14,8 @@
 
 namespace dialog_test {
 
-// One call a handler made, in order: "start 1 100", "kill 1", "extract",
-// "browse", "end 0".
+// One call a handler made, in order: "start 1 100", "kill 1", "show",
+// "extract", "browse", "end 0".
 struct Recorder {
     std::vector<std::string> calls;
     void* dialog_seen = nullptr;
@@ -48,6 +48,8 @@ inline bool FakeBrowse(void* owner, const std::wstring& title, std::wstring& fol
     return r.browse(folder);
 }
 
+inline void FakeShowNow(void*) { Recorder::Current()->calls.push_back("show"); }
+
 inline void FakeStartTimer(void*, int id, unsigned ms) {
     Recorder::Current()->calls.push_back("start " + std::to_string(id) + " " + std::to_string(ms));
 }
@@ -72,6 +74,7 @@ public:
         DialogServices().extract = FakeExtract;
         if (scope == kAll) {
             DialogServices().browse_for_folder = FakeBrowse;
+            DialogServices().show_now = FakeShowNow;
             DialogServices().start_timer = FakeStartTimer;
             DialogServices().kill_timer = FakeKillTimer;
             DialogServices().end_dialog = FakeEndDialog;

@@ -51,13 +51,15 @@ TEST_F(HandlerTest, InitStoresInstanceAndDialogAndStartsTheOneShotTimer) {
     EXPECT_EQ(g_run.ExitInEffect, 0);
 }
 
-TEST_F(HandlerTest, TimerKillsItselfAndRunsTheDriverWithAnEmptyChosenFolder) {
+// The dialog is shown before the driver takes the thread, even when the
+// tick came before the dialog's first idle moment.
+TEST_F(HandlerTest, TimerKillsItselfShowsTheDialogAndRunsTheDriverWithAnEmptyChosenFolder) {
     struct {
         int driver_result;
         Calls calls;
     } const cases[] = {
-        {0, {"kill 1", "extract"}},            // failure: the dialog stays open
-        {1, {"kill 1", "extract", "end 0"}},   // launcher started: the dialog ends
+        {0, {"kill 1", "show", "extract"}},           // failure: the dialog stays open
+        {1, {"kill 1", "show", "extract", "end 0"}},  // launcher started: the dialog ends
     };
     for (const auto& c : cases) {
         R().calls.clear();
@@ -189,7 +191,7 @@ TEST_F(HandlerTest, ProcedureDispatchesEachEventToItsHandler) {
     EXPECT_TRUE(ProgressDialogProc(Dialog(), cancel));
     EXPECT_EQ(g_run.ExitInEffect, 1);
 
-    EXPECT_EQ(R().calls, (Calls{"start 1 100", "kill 1", "extract", "end 0"}));
+    EXPECT_EQ(R().calls, (Calls{"start 1 100", "kill 1", "show", "extract", "end 0"}));
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "archive/monitor.h"
+#include "dialog_test_support.h"
 #include "driver/driver_test_support.h"
-#include "sea/dialog_state.h"
 #include "sea/progress_dialog.h"
 
 namespace {
@@ -13,12 +13,12 @@ class MonitorCallbackTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!dialog_.Host()) GTEST_SKIP() << "no window can be created here (no display)";
-        ShowInitialState();
+        OnInitDialog(dialog_.Host(), nullptr);
     }
     std::wstring Percent() const { return dialog_.Text(IDC_PERCENT_TEXT); }
     int Bar() const { return GetProgressPosition(dialog_.Host(), IDC_PROGRESS); }
 
-    driver_test::LogCapture log_;
+    dialog_test::FakeServices fakes_;
     driver_test::DialogHost dialog_;
 };
 
@@ -65,6 +65,18 @@ TEST_F(MonitorCallbackTest, RepeatedRatioLeavesTheControlsAlone) {
     MonitorCallback(nullptr, -1, 43);
     EXPECT_EQ(Percent(), L"43%");
     EXPECT_EQ(Bar(), 43);
+}
+
+// A dialog created at the address of an earlier one starts from its
+// template's 0%, whatever the earlier one showed.
+TEST_F(MonitorCallbackTest, NewDialogStartsFromZero) {
+    MonitorCallback(nullptr, -1, 42);
+    SetControlText(dialog_.Host(), IDC_PERCENT_TEXT, L"0%");
+    SetProgressPosition(dialog_.Host(), IDC_PROGRESS, 0);
+    OnInitDialog(dialog_.Host(), nullptr);
+    MonitorCallback(nullptr, -1, 42);
+    EXPECT_EQ(Percent(), L"42%");
+    EXPECT_EQ(Bar(), 42);
 }
 
 }  // namespace

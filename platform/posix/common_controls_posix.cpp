@@ -1,0 +1,4 @@
+// No common controls on POSIX.
+#include "platform/common_controls.h"
+
+bool LoadCommonControls() { return true; }
