@@ -181,6 +181,15 @@ class RoundTrip(BuildTestCase):
             self.assertIsNone(z.testzip())
         self.assertLess(os.path.getsize(best), os.path.getsize(stored))
 
+    def test_output_inside_the_tree_is_not_packed_into_itself(self):
+        tree, expected = self.new_tree()
+        out = os.path.join(tree, "setup.exe")
+        for _ in range(2):  # the second build finds the first one in the tree
+            result = self.build(tree + os.sep + ".", out)
+            with zipfile.ZipFile(out) as z:
+                self.assertEqual(set(z.namelist()), set(expected))
+        self.assertIn(b"left out", result.stderr)
+
     def test_damaged_installer_fails_the_test(self):
         tree = os.path.join(self.scratch, "tree")
         os.makedirs(tree)

@@ -289,3 +289,16 @@ TEST_F(ZipWriteFiles, FilesReadBackThroughTheLibraryWithContentsTimesAndAttribut
         }
     }
 }
+
+TEST_F(ZipWriteFiles, ArchiveFileItCreatesIsCutAfterStoringAnExpandingMember) {
+    WriteFileBytes(dir() / "noise.bin", PatternBytes(1000000));
+    ALEntryList list;
+    list.AddEntry(new ALFile(L"noise.bin"), new ALPkCompressor(), nullptr, nullptr);
+    ALPkArchive writer(L"out.zip");
+    ASSERT_EQ(writer.Create(list), 1) << writer.status.GetStatusDetail();
+    const std::string zip = ReadFileBytes(dir() / "out.zip");
+    EXPECT_EQ(zip.size(), static_cast<size_t>(writer.end_record_position) + 22);
+    const std::vector<Record> records = ParseDirectory(zip);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].method, 0);
+}

@@ -44,10 +44,27 @@ bool IsAbsolute(const std::wstring& path) {
     return (!path.empty() && IsPathSeparator(path[0])) || (path.size() >= 2 && path[1] == L':');
 }
 
+// path made absolute against the current directory, without "."
+// components, doubled separators or a trailing separator.
 std::wstring Absolute(const std::wstring& path) {
     std::wstring cwd;
-    if (IsAbsolute(path) || !GetCurrentDir(cwd)) return path;
-    return WithTrailingSeparator(cwd) + path;
+    const std::wstring full =
+        IsAbsolute(path) || !GetCurrentDir(cwd) ? path : WithTrailingSeparator(cwd) + path;
+    if (full.size() >= 2 && IsPathSeparator(full[0]) && IsPathSeparator(full[1])) return full;  // UNC
+    std::wstring tidy;
+    size_t start = 0;
+    while (start <= full.size()) {
+        size_t end = start;
+        while (end < full.size() && !IsPathSeparator(full[end])) ++end;
+        const std::wstring part = full.substr(start, end - start);
+        if (start == 0) {
+            tidy = part;  // empty for a path starting at the root, or "C:"
+        } else if (!part.empty() && part != L".") {
+            tidy += kPathSeparator + part;
+        }
+        start = end + 1;
+    }
+    return tidy.empty() || tidy.back() == L':' ? tidy + kPathSeparator : tidy;
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
@@ -207,6 +224,23 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
     return true;
 }
 
+// An output inside the tree (left over from an earlier build, or about to
+// be written) must not be packed into itself.
+void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::vector<std::wstring>& outputs) {
+    for (size_t i = 0; i < walk.items.size();) {
+        const std::wstring full = WithTrailingSeparator(root) + walk.items[i].path;
+        bool excluded = false;
+        for (const std::wstring& output : outputs) excluded = excluded || full == output;
+        if (!excluded) {
+            ++i;
+            continue;
+        }
+        Warn(L"left out (the installer being written): " + walk.items[i].path);
+        walk.total_bytes -= walk.items[i].size;
+        walk.items.erase(walk.items.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
 // Loads and checks the stub; the default is sea.exe beside this program.
 bool LoadStub(const BuildOptions& options, std::vector<uint8_t>& stub, std::wstring& error) {
     std::wstring path = options.stub;
@@ -249,6 +283,9 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     TreeWalk walk;
     if (!WalkTree(root, walk, error)) return Failure(error);
     for (const std::wstring& warning : walk.warnings) Warn(warning);
+    const bool sign = !options.certificate.empty();
+    const std::wstring unsigned_path = sign ? output + L".unsigned" : output;
+    LeaveOut(walk, root, {output, unsigned_path});
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;
     for (wchar_t& c : launcher_path) {
@@ -258,8 +295,6 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         Warn(L"the launcher " + launcher_name + L" is not in " + options.source_dir);
     }
 
-    const bool sign = !options.certificate.empty();
-    const std::wstring unsigned_path = sign ? output + L".unsigned" : output;
     ProgressBar bar(progress);
     Written written;
     if (!WriteInstaller(unsigned_path, stub, launcher, root, walk, options.level, bar, written,
