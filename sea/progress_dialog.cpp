@@ -4,6 +4,8 @@
 // sets ExitInEffect, which the driver tests between its steps).
 #include "sea/progress_dialog.h"
 
+#include <chrono>
+
 #include "platform/text.h"
 #include "resources/resource_ids.h"
 #include "sea/dialog_state.h"
@@ -18,15 +20,29 @@ constexpr unsigned kHebrewCodePage = 1255;
 constexpr unsigned kArabicCodePage = 1256;
 constexpr wchar_t kFooterText[] = L"";
 
-// The percentage the dialog shows. The library reports after every 4 KB
-// buffer, thousands of times per percent; only a new value goes to the
-// controls. (Asking the progress bar for its position instead would cost a
-// trip to the window server per report under Wine.)
+// The percentage the dialog shows and when it was set. The library
+// reports after every 4 KB buffer, thousands of times per percent, and a
+// new value costs the progress bar a repaint on the spot (a millisecond or
+// so under Wine), so new values are kept apart in time. (Asking the bar for
+// its position instead would cost a trip to the window server per report.)
 struct ShownPercent {
     void* dialog = nullptr;
     int32_t value = 0;
+    int64_t since_ms = 0;
 };
 ShownPercent g_shown;
+constexpr int32_t kFullPercent = 100;
+
+int64_t SteadyMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool PercentDue(int32_t value, int64_t now_ms) {
+    if (g_shown.dialog != g_run.dialog) return true;
+    if (g_shown.value == value) return false;
+    return value >= kFullPercent || now_ms - g_shown.since_ms >= kPercentIntervalMs;
+}
 
 // Runs the driver; the dialog ends when the launcher was started.
 void RunExtraction(void* dialog) {
@@ -53,7 +69,8 @@ bool OnChoose(void* dialog) {
 }  // namespace
 
 ProgressDialogServices DefaultDialogServices() {
-    return {ExtractFile, BrowseForFolder, ShowDialogNow, StartDialogTimer, KillDialogTimer, EndModalDialog};
+    return {ExtractFile,      BrowseForFolder, ShowDialogNow,     StartDialogTimer,
+            KillDialogTimer, EndModalDialog,  SteadyMilliseconds};
 }
 
 ProgressDialogServices& DialogServices() {
@@ -66,7 +83,8 @@ bool OnInitDialog(void* dialog, void* instance) {
     DialogServices().start_timer(dialog, kExtractionTimerId, kExtractionTimerDelayMs);
     g_run.dialog = dialog;
     ShowInitialState();
-    g_shown = {dialog, 0};  // the template's "0%"
+    // The template's "0%", long enough ago that the first report shows.
+    g_shown = {dialog, 0, DialogServices().milliseconds() - kPercentIntervalMs};
     return true;
 }
 
@@ -126,8 +144,9 @@ bool RunProgressDialog(void* instance) {
 
 int MonitorCallback(const wchar_t*, int32_t, int32_t job_ratio) {
     if (job_ratio <= 0) return 0;
-    if (g_shown.dialog == g_run.dialog && g_shown.value == job_ratio) return 0;
+    const int64_t now_ms = DialogServices().milliseconds();
+    if (!PercentDue(job_ratio, now_ms)) return 0;
     UpdatePercent(job_ratio);
-    g_shown = {g_run.dialog, job_ratio};
+    g_shown = {g_run.dialog, job_ratio, now_ms};
     return 0;
 }

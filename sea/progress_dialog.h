@@ -23,6 +23,7 @@ struct ProgressDialogServices {
     void (*start_timer)(void* dialog, int id, unsigned milliseconds);
     void (*kill_timer)(void* dialog, int id);
     void (*end_dialog)(void* dialog, int result);
+    int64_t (*milliseconds)();  // a monotonic clock
 };
 ProgressDialogServices& DialogServices();
 ProgressDialogServices DefaultDialogServices();
@@ -59,7 +60,10 @@ bool RunProgressDialog(void* instance);
 
 // The extraction's progress function (ALMonitorCallback): a job ratio above
 // 0 becomes the dialog's percentage; zero or negative ratios (no total
-// known) and text messages are ignored, and so is the value the dialog
-// already shows (the library reports after every buffer; OnInitDialog
-// starts the count at the template's 0). The result means nothing.
+// known) and text messages are ignored. The library reports after every
+// buffer, so only a value that differs from the one shown reaches the
+// controls, and at most one per kPercentIntervalMs, except 100, which
+// always does (OnInitDialog starts the count at the template's 0%). The
+// result means nothing.
+constexpr int64_t kPercentIntervalMs = 100;
 int MonitorCallback(const wchar_t* text, int32_t object_ratio, int32_t job_ratio);

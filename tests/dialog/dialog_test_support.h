@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,8 @@ struct Recorder {
     std::vector<std::wstring> chosen_at_extract;
     std::wstring browse_title;
     void* browse_owner = nullptr;
+    // The fake clock.
+    int64_t now_ms = 1000000;
 
     static Recorder*& Current() {
         static Recorder* current = nullptr;
@@ -58,6 +61,8 @@ inline void FakeKillTimer(void*, int id) {
     Recorder::Current()->calls.push_back("kill " + std::to_string(id));
 }
 
+inline int64_t FakeMilliseconds() { return Recorder::Current()->now_ms; }
+
 inline void FakeEndDialog(void* dialog, int result) {
     Recorder::Current()->dialog_seen = dialog;
     Recorder::Current()->calls.push_back("end " + std::to_string(result));
@@ -78,6 +83,7 @@ public:
             DialogServices().start_timer = FakeStartTimer;
             DialogServices().kill_timer = FakeKillTimer;
             DialogServices().end_dialog = FakeEndDialog;
+            DialogServices().milliseconds = FakeMilliseconds;
         }
     }
     ~FakeServices() {
