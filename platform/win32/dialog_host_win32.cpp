@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "platform/common_controls.h"
 #include "platform/dialog_host.h"
 
 namespace {
@@ -46,6 +47,7 @@ INT_PTR CALLBACK DialogThunk(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 
 bool RunModalDialog(void* instance, const wchar_t* template_name, DialogProcedure procedure) {
     HINSTANCE module = instance ? static_cast<HINSTANCE>(instance) : GetModuleHandleW(nullptr);
+    LoadCommonControls();  // the template's progress bar class
     DialogProcedure saved = g_procedure;
     g_procedure = procedure;
     INT_PTR result = DialogBoxParamW(module, template_name, nullptr, DialogThunk, 0);
