@@ -5,28 +5,11 @@
 
 #include "platform/dialog_controls.h"
 #include "platform/dialog_host.h"
-#include "resources/resource_ids.h"
+#include "resources/template_controls.h"
 
 namespace {
 
 constexpr int kCancelCommand = 2;
-
-// The controls of the progress dialog's template, as it creates them.
-const ControlSpec kTemplateControls[] = {
-    {IDC_OK, ControlKind::kButton, L"OK", false},
-    {IDC_CANCEL, ControlKind::kButton, L"Cancel", true},
-    {IDC_MAIN_TEXT, ControlKind::kText, L"Quillora is preparing to install...", true},
-    {IDC_ACTIVITY_TEXT, ControlKind::kText, L"Extracting...", true},
-    {IDC_SECOND_TEXT, ControlKind::kText, L"", true},
-    {IDC_PROGRESS, ControlKind::kProgress, L"", true},
-    {IDC_PERCENT_TEXT, ControlKind::kText, L"0%", true},
-    {IDC_SPACER, ControlKind::kText, L" ", true},
-    {IDC_CHOOSE, ControlKind::kButton, L"&Choose...", false},
-    {IDC_ICON_NORMAL, ControlKind::kIcon, L"", true},
-    {IDC_ICON_ERROR, ControlKind::kIcon, L"", true},
-    {IDC_ICON_WARNING, ControlKind::kIcon, L"", true},
-    {IDC_FOOTER, ControlKind::kButton, L"Button1", true},
-};
 
 struct HeadlessDialog {
     void* controls = nullptr;
@@ -49,7 +32,7 @@ void Send(HeadlessDialog& dialog, DialogEvent event) { dialog.procedure(dialog.c
 bool RunModalDialog(void* instance, const wchar_t*, DialogProcedure procedure) {
     if (!procedure) return false;
     HeadlessDialog dialog;
-    dialog.controls = CreateControlHost(kTemplateControls, sizeof kTemplateControls / sizeof kTemplateControls[0]);
+    dialog.controls = CreateControlHost(kTemplateControls, kTemplateControlCount);
     dialog.procedure = procedure;
     HeadlessDialog* saved = g_running;
     g_running = &dialog;

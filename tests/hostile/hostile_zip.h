@@ -6,36 +6,19 @@
 // comments, and ZIP64 records.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "zip/zlib_bytes.h"
+
 namespace hostile {
 
-inline uint32_t Crc32(const std::string& bytes) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
+inline uint32_t Crc32(const std::string& bytes) { return Crc32Of(bytes); }
 
 // A raw deflate stream (no zlib header), ended with a final block.
-inline std::string Deflate(const std::string& data, int level = 9) {
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
-        return std::string();
-    }
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
+inline std::string Deflate(const std::string& data, int level = 9) { return RawDeflate(data, level); }
 
 // A non-final stored deflate block that passes `quoted` through unchanged:
 // header byte 0 (BFINAL 0, BTYPE 00), LEN and its complement NLEN.

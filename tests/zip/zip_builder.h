@@ -4,12 +4,12 @@
 // descriptors, wrong CRCs and sizes, prefixes in front of the ZIP data.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "zip/zlib_bytes.h"
 
 struct ZipMember {
     std::string name;             // raw bytes as stored
@@ -36,27 +36,6 @@ struct ZipSpec {
     std::string archive_comment;
     std::string between;           // bytes between the directory and the end record
 };
-
-inline uint32_t Crc32Of(const std::string& bytes) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
-}
-
-inline std::string RawDeflate(const std::string& data, int level) {
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        return std::string();
-    }
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 16, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
 
 class ByteWriter {
 public:
