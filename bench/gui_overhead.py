@@ -2,14 +2,16 @@
 """Extraction time with the progress dialog against the silent run mode,
 for the same payload in the same session, under Wine on a virtual display.
 
-    bench/gui_overhead.py BUILD_DIR [--mb 150] [--runs 5]
+    bench/gui_overhead.py BUILD_DIR [--mb 150 | --payload ZIP] [--runs 5]
 
 BUILD_DIR is a Windows build (win64 on hosts without 32-bit execution).
 The modes run alternately; a run's extraction time is the time from the
 end of the free-space check to the launch, taken from the moments the two
 log lines appear, so the start of Wine and the dialog's creation and
 closing do not count. The figure of a mode is its median. The payload: 448
-entries like an installer's, half incompressible data, half text.
+entries like an installer's, half incompressible data, half text, or a
+given ZIP (the extraction benchmark's, build/bench/extract_payload.zip) with
+the launcher added.
 
 Prints both extraction times and their ratio (GUI / silent)."""
 import argparse
@@ -21,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -69,6 +72,17 @@ def build(stub, path, total_mb, launcher):
     payload.build_installer(stub, path, payload.zip_bytes(entries(total_mb, launcher)))
 
 
+def build_from_zip(stub, path, archive, launcher):
+    """The given ZIP with the launcher added, behind the stub."""
+    with_launcher = path + ".zip"
+    shutil.copyfile(archive, with_launcher)
+    with zipfile.ZipFile(with_launcher, "a", zipfile.ZIP_DEFLATED) as z:
+        z.write(launcher, "Windows/install.exe")
+    with open(with_launcher, "rb") as f:
+        payload.build_installer(stub, path, f.read())
+    os.remove(with_launcher)
+
+
 START_LINE = b"Comparing free disk space... "
 END_LINE = b"Success. The extracted file execution has begun."
 
@@ -106,6 +120,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
     parser.add_argument("--mb", type=int, default=150)
+    parser.add_argument("--payload", help="a ZIP to extract instead of the generated one")
     parser.add_argument("--runs", type=int, default=5)
     options = parser.parse_args()
     options.build_dir = os.path.abspath(options.build_dir)
@@ -117,7 +132,10 @@ def main():
     prefix = os.path.join(options.build_dir, "wineprefix-gui")
     try:
         big = os.path.join(scratch, "big.exe")
-        build(stub, big, options.mb, launcher)
+        if options.payload:
+            build_from_zip(stub, big, options.payload, launcher)
+        else:
+            build(stub, big, options.mb, launcher)
         temp = os.path.join(scratch, "tmp")
         os.makedirs(temp)
         env = {k: v for k, v in os.environ.items() if k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
@@ -135,7 +153,8 @@ def main():
         for mode in modes:
             runs = ", ".join(f"{t:.3f}" for t in times[mode])
             print(f"{mode:6}: extraction {median[mode]:6.3f} s (median; runs: {runs})")
-        print(f"payload {options.mb} MiB; GUI / silent: {median['gui'] / median['silent']:.3f}")
+        label = os.path.basename(options.payload) if options.payload else f"{options.mb} MiB"
+        print(f"payload {label}; GUI / silent: {median['gui'] / median['silent']:.3f}")
     finally:
         subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
