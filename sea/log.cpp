@@ -74,7 +74,7 @@ void WriteLog(const wchar_t* format, ...) {
 
     FILE* file = OpenStream(path, "a");
     if (!file) return;
-    std::fputs(WideToUtf8(message).c_str(), file);
+    std::fputs(WideToAnsi(message).c_str(), file);
     std::fputs("\n", file);
     std::fflush(file);
     std::fclose(file);

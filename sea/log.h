@@ -4,7 +4,8 @@
 // Appends the formatted message and a line break to "sea.log" in the log
 // directory when logging is on; does nothing (not even formatting) when off.
 // Format rules are those of FormatBounded: %s takes a wide string, %ld a
-// 32-bit int. Never fails visibly.
+// 32-bit int. The line is written in the system's narrow (ANSI) encoding,
+// with CR LF line ends on Windows. Never fails visibly.
 void WriteLog(const wchar_t* format, ...);
 
 // Deletes "vorn.log" in the log directory when logging is on.

@@ -27,6 +27,8 @@ def log_text(directory, name="sea.log"):
         # Text-mode streams on Windows end every line with CR LF.
         assert b"\n" not in data.replace(b"\r\n", b""), "bare LF in a Windows log"
         data = data.replace(b"\r\n", b"\n")
+        # The log is in the ANSI code page (Windows-1252 under Wine's English locales).
+        return data.decode("cp1252", errors="replace").split("\n")
     return data.decode("utf-8").split("\n")
 
 
