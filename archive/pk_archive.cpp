@@ -192,6 +192,7 @@ int32_t ALPkArchive::ReadEndRecord() {
 }
 
 int32_t ALPkArchive::ReadDirectory(ALEntryList& list) {
+    if (!storage) return status.GetStatusCode();  // the constructor's failure
     ALMonitor& monitor = list.GetMonitor();
     monitor.NotifyOperation(DirectoryReadBegin, this, nullptr);
     ALStorage& s = *storage;
