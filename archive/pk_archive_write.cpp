@@ -180,7 +180,7 @@ int32_t ALPkArchive::WriteEndRecord() {
     end_record_position = end;
     directory_size = static_cast<uint32_t>(end - directory_start);
     directory_offset = directory_start - zip_start;
-    const std::string text = WideToUtf8(comment.GetName());
+    const std::string text = WideToAnsi(comment.GetName());  // no UTF-8 flag here
     const std::string bytes = text.substr(0, kMaxTextLength);
     out.WriteUInt32LE(kEndSignature);
     out.WriteUInt16LE(this_disk);

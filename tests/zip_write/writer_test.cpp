@@ -302,3 +302,24 @@ TEST_F(ZipWriteFiles, ArchiveFileItCreatesIsCutAfterStoringAnExpandingMember) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].method, 0);
 }
+
+// The end record has no UTF-8 flag: the comment goes out in the code page
+// the reader takes it in, and comes back unchanged.
+TEST(ZipWrite, ArchiveCommentReadsBackUnchanged) {
+    ALEntryList list;
+    list.AddEntry(Input(L"a.txt", "a"), new ALCopyCompressor(), nullptr, nullptr);
+    MemoryStorage out(std::string(), 4096, L"out.zip");
+    ALPkArchive writer(out);
+    writer.comment.Assign(L"Gr\u00fc\u00dfe aus K\u00f6ln");
+    ASSERT_EQ(writer.Create(list), 1);
+
+    MemoryStorage in(out.data.substr(0, static_cast<size_t>(writer.end_record_position) + 22 +
+                                            WideToAnsi(writer.GetComment()).size()),
+                     4096, L"in.zip");
+    ALPkArchive reader(in);
+    ALPrototypeSet prototypes;
+    prototypes.AddStorage(ALFile());
+    ALEntryList read(nullptr, prototypes);
+    ASSERT_EQ(reader.ReadDirectory(read), 1) << reader.status.GetStatusDetail();
+    EXPECT_EQ(std::wstring(reader.GetComment()), L"Gr\u00fc\u00dfe aus K\u00f6ln");
+}
