@@ -16,7 +16,6 @@ the launcher added.
 Prints both extraction times and their ratio (GUI / silent)."""
 import argparse
 import os
-import select
 import shutil
 import statistics
 import subprocess
@@ -30,30 +29,9 @@ ROOT = os.path.dirname(HERE)
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import payload  # noqa: E402
+from guitest import Display  # noqa: E402
 
 RUNNER = os.path.join(ROOT, "scripts", "wine-run.sh")
-
-
-def start_display():
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                               "-nolisten", "tcp"], pass_fds=[write_end],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    number = b""
-    while not number.endswith(b"\n"):
-        ready, _, _ = select.select([read_end], [], [], 20)
-        if not ready:
-            break
-        chunk = os.read(read_end, 16)
-        if not chunk:
-            break
-        number += chunk
-    os.close(read_end)
-    if not number.strip():
-        server.kill()
-        sys.exit("Xvfb did not start")
-    return server, ":" + number.strip().decode()
 
 
 def entries(total_mb, launcher):
@@ -128,7 +106,7 @@ def main():
     launcher = os.path.join(options.build_dir, "bin", "test_launcher.exe")
 
     scratch = tempfile.mkdtemp(prefix="sea-gui-bench-", dir=options.build_dir)
-    server, display = start_display()
+    display = Display()
     prefix = os.path.join(options.build_dir, "wineprefix-gui")
     try:
         big = os.path.join(scratch, "big.exe")
@@ -139,7 +117,7 @@ def main():
         temp = os.path.join(scratch, "tmp")
         os.makedirs(temp)
         env = {k: v for k, v in os.environ.items() if k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
-        env.update(DISPLAY=display, SEA_WINEPREFIX=prefix)
+        env.update(DISPLAY=display.name, SEA_WINEPREFIX=prefix)
         tempdir = ["-tempdir", "Z:" + temp.replace("/", "\\")]
         modes = {"silent": ["-i", "silent"], "gui": []}
         times = {mode: [] for mode in modes}
@@ -158,8 +136,7 @@ def main():
     finally:
         subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        server.terminate()
-        server.wait()
+        display.close()
         shutil.rmtree(scratch, ignore_errors=True)
 
 
