@@ -76,10 +76,6 @@ LevelSetting SettingForLevel(int32_t level) {
     return {0, "???", Z_DEFAULT_COMPRESSION};
 }
 
-int32_t OrDefault(int32_t value, int32_t fallback) {
-    return value == ALPkCompressor::kDefaultArgument ? fallback : value;
-}
-
 }  // namespace
 
 // --- ALCopyCompressor -------------------------------------------------------
@@ -112,9 +108,9 @@ int32_t ALCopyCompressor::Compress(ALStorage& input, ALStorage& output) {
 
 ALPkCompressor::ALPkCompressor(int32_t level, int32_t window_bits, int32_t memory_level)
     : ALCompressor(AL_ENGINE_ZIP_DEFLATE, "???"),
-      window_bits(OrDefault(window_bits, kDefaultWindowBits)),
-      memory_level(OrDefault(memory_level, kDefaultMemoryLevel)) {
-    const LevelSetting setting = SettingForLevel(OrDefault(level, kDefaultLevel));
+      window_bits(window_bits),
+      memory_level(memory_level) {
+    const LevelSetting setting = SettingForLevel(level);
     deflate_option = setting.option;
     name = setting.name;
     this->level = setting.level;

@@ -33,8 +33,7 @@ public:
 
 class ALPkCompressor : public ALCompressor {
 public:
-    // What the library's writers use when an argument is kDefaultArgument.
-    static constexpr int32_t kDefaultArgument = -2;
+    // The writers' defaults, which the default arguments stand for.
     static constexpr int32_t kDefaultLevel = 6;
     static constexpr int32_t kDefaultWindowBits = 15;
     static constexpr int32_t kDefaultMemoryLevel = 8;
@@ -46,9 +45,9 @@ public:
     //   9 -> option 1, "Deflate Maximum", 9
     //   anything else -> option 0, "???", -1 (zlib's default level)
     // Window bits and memory level are kept unchanged.
-    explicit ALPkCompressor(int32_t level = kDefaultArgument,
-                            int32_t window_bits = kDefaultArgument,
-                            int32_t memory_level = kDefaultArgument);
+    explicit ALPkCompressor(int32_t level = kDefaultLevel,
+                            int32_t window_bits = kDefaultWindowBits,
+                            int32_t memory_level = kDefaultMemoryLevel);
 
     // 0 or 100: a new ALCopyCompressor. -1 or 108..111: a new ALPkCompressor
     // with this engine's level, window bits and memory level and the deflate

@@ -60,7 +60,8 @@ TEST(PkCompressorSettings, NameOptionAndLevelFollowTheLevelArgument) {
         {2, 0, "Deflate Normal", 2},   {6, 0, "Deflate Normal", 6},
         {8, 0, "Deflate Normal", 8},   {9, 1, "Deflate Maximum", 9},
         {10, 0, "???", -1},            {12, 0, "???", -1},
-        {-1, 0, "???", -1},            {-7, 0, "???", -1},
+        {-1, 0, "???", -1},            {-2, 0, "???", -1},
+        {-7, 0, "???", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.level);
@@ -74,7 +75,7 @@ TEST(PkCompressorSettings, NameOptionAndLevelFollowTheLevelArgument) {
     }
 }
 
-TEST(PkCompressorSettings, MinusTwoStandsForTheWriterDefaults) {
+TEST(PkCompressorSettings, DefaultArgumentsAreTheWriterDefaults) {
     ALPkCompressor engine;
     EXPECT_EQ(engine.level, 6);
     EXPECT_EQ(engine.window_bits, 15);
