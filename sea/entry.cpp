@@ -53,8 +53,13 @@ void RunWithDialog(void* instance) {
     RegisterAppWindowClass(instance, kWindowClassName, OnWindowDestroyed);
     WriteLog(L"Window class registered.");
     // The dialog runs the extraction from its start timer and closes when
-    // the launcher has been started or the user cancels.
-    RunProgressDialog(instance);
+    // the launcher has been started or the user cancels. A dialog that
+    // cannot be created at all (no desktop to put it on) must not leave the
+    // user with nothing: the extraction then runs without a window.
+    if (!RunProgressDialog(instance)) {
+        WriteLog(L"The progress dialog could not be created: extracting without it.");
+        ExtractFile();
+    }
     WriteLog(L"Dialog initialized.");
 }
 
