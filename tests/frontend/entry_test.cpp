@@ -1,5 +1,5 @@
-// The entry function's start-up in the windowless run modes, and the
-// closing banner.
+// The entry function's start-up in the windowless run modes, the GUI run
+// mode's way to the extraction, and the closing banner.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -98,3 +98,34 @@ TEST_F(Entry, ClosingBannerOnlyWithHoldFlagAndNotFor106) {
 }
 
 }  // namespace
+
+// The GUI run mode always gets to the extraction: through the dialog's
+// start timer where the dialog can be created (the headless dialog on
+// POSIX), and without a window where it cannot (this test program carries
+// no dialog template on Windows).
+TEST_F(Entry, GuiRunExtractsWithOrWithoutTheDialog) {
+    scratch_.MakeDir(L"tmp");
+    SetEnvVar(L"RUX_DEBUG", L"TRUE");
+    int code;
+    {
+        CurrentDirGuard cwd(scratch_.Root());
+        code = SeaEntry(nullptr, (L"-tempdir \"" + scratch_.Path(L"tmp") + L"\"").c_str());
+    }
+    EXPECT_EQ(code, -1) << "this program carries no payload";
+    const std::string log = scratch_.ReadFile(L"sea.log");
+    const size_t registered = log.find(std::string("Window class registered.") + kLineEnd);
+    const size_t extracting = log.find(std::string("Extracting files.") + kLineEnd);
+    const size_t closed = log.find(std::string("Dialog initialized.") + kLineEnd);
+    ASSERT_NE(registered, std::string::npos) << log;
+    ASSERT_NE(extracting, std::string::npos) << log;
+    ASSERT_NE(closed, std::string::npos) << log;
+    EXPECT_LT(registered, extracting);
+    EXPECT_LT(extracting, closed);
+    const bool without_dialog =
+        log.find("The progress dialog could not be created: extracting without it.") != std::string::npos;
+#ifdef _WIN32
+    EXPECT_TRUE(without_dialog) << log;
+#else
+    EXPECT_FALSE(without_dialog) << log;
+#endif
+}
