@@ -11,6 +11,7 @@ RUNNER = os.environ.get("SEA_RUNNER", "")
 BUILD_DIR = os.environ.get("SEA_BUILD_DIR", "")
 SOURCE_DIR = os.environ.get("SEA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 IS_WINDOWS_BUILD = SEA_EXE.lower().endswith(".exe")
+LAUNCHER = os.environ.get("SEA_LAUNCHER", "")
 
 # Environment variables that would leak the caller's settings into a run.
 _SCRUB = ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")
@@ -30,6 +31,17 @@ def log_text(directory, name="sea.log"):
         # The log is in the ANSI code page (Windows-1252 under Wine's English locales).
         return data.decode("cp1252", errors="replace").split("\n")
     return data.decode("utf-8").split("\n")
+
+
+def host_to_program_path(path):
+    """A host path as the program sees it (Wine maps / to drive Z:)."""
+    return "Z:" + path.replace("/", "\\") if IS_WINDOWS_BUILD else path
+
+
+def launcher_bytes():
+    """The test launcher, to pack into payloads."""
+    with open(LAUNCHER, "rb") as f:
+        return f.read()
 
 
 def exit_status(code):
@@ -67,3 +79,15 @@ class SeaTestCase(unittest.TestCase):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 timeout=timeout)
         return result
+
+
+class InstallerTestCase(SeaTestCase):
+    """Runs installers that carry the test launcher; self.temp is the
+    -tempdir of their runs, in the scratch directory."""
+
+    def setUp(self):
+        super().setUp()
+        if not LAUNCHER:
+            self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
+        self.temp = os.path.join(self.scratch, "tmp")
+        os.makedirs(self.temp)

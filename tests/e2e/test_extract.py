@@ -8,20 +8,10 @@ import subprocess
 import unittest
 
 from payload import build_installer, zip_bytes
-from seatest import IS_WINDOWS_BUILD, SeaTestCase, exit_status, log_text
+from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, exit_status, host_to_program_path,
+                     launcher_bytes, log_text)
 
-LAUNCHER = os.environ.get("SEA_LAUNCHER", "")
 SEP = "\\" if IS_WINDOWS_BUILD else "/"
-
-
-def host_to_program_path(path):
-    """A host path as the program sees it (Wine maps / to drive Z:)."""
-    return "Z:" + path.replace("/", "\\") if IS_WINDOWS_BUILD else path
-
-
-def launcher_bytes():
-    with open(LAUNCHER, "rb") as f:
-        return f.read()
 
 
 def read_record(work_dir):
@@ -34,14 +24,7 @@ def read_record(work_dir):
     return record
 
 
-class Extraction(SeaTestCase):
-
-    def setUp(self):
-        super().setUp()
-        if not LAUNCHER:
-            self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
-        self.temp = os.path.join(self.scratch, "tmp")
-        os.makedirs(self.temp)
+class Extraction(InstallerTestCase):
 
     def make(self, entries, name="install.exe", directory=None):
         path = os.path.join(directory or self.scratch, name)

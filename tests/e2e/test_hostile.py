@@ -10,20 +10,15 @@ import unittest
 import zlib
 
 from payload import build_installer
-from seatest import IS_WINDOWS_BUILD, SeaTestCase, exit_status, log_text
+from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, exit_status, host_to_program_path,
+                     launcher_bytes, log_text)
 
-LAUNCHER = os.environ.get("SEA_LAUNCHER", "")
 
 AL_CANT_CREATE_COMPRESSION_ENGINE = -1998
 AL_CANT_OPEN_FILE = -1995
 AL_CRC_ERROR = -1984
 AL_INVALID_ARCHIVE = -1980
 AL_MISSING_CRYPTO_ENGINE = -1974
-
-
-def host_to_program_path(path):
-    """A host path as the program sees it (Wine maps / to drive Z:)."""
-    return "Z:" + path.replace("/", "\\") if IS_WINDOWS_BUILD else path
 
 
 class Zip:
@@ -64,11 +59,6 @@ class Zip:
         end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, fields[0], fields[1], fields[2],
                           fields[3], 0)
         return bytes(self.locals + self.central) + self.zip64_records + end
-
-
-def launcher_bytes():
-    with open(LAUNCHER, "rb") as f:
-        return f.read()
 
 
 def payload_with(hostile):
@@ -131,14 +121,7 @@ def encrypted(z):
     z.add("data.bin", b"data", flags=1)
 
 
-class HostilePayloads(SeaTestCase):
-
-    def setUp(self):
-        super().setUp()
-        if not LAUNCHER:
-            self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
-        self.temp = os.path.join(self.scratch, "tmp")
-        os.makedirs(self.temp)
+class HostilePayloads(InstallerTestCase):
 
     def snapshot(self):
         """Every path in the scratch directory except the working

@@ -18,21 +18,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 sys.dont_write_bytecode = True
 
 from payload import build_installer, zip_bytes  # noqa: E402
-from seatest import IS_WINDOWS_BUILD, SeaTestCase, exit_status, log_text  # noqa: E402
+from seatest import (InstallerTestCase, exit_status, host_to_program_path, launcher_bytes,  # noqa: E402
+                     log_text)
 
-LAUNCHER = os.environ.get("SEA_LAUNCHER", "")
 PROBE = os.environ.get("SEA_ABORT_PROBE", "")
 SUCCESS = "Success. The extracted file execution has begun."
-
-
-def host_to_program_path(path):
-    """A host path as the program sees it (Wine maps / to drive Z:)."""
-    return "Z:" + path.replace("/", "\\") if IS_WINDOWS_BUILD else path
-
-
-def launcher_bytes():
-    with open(LAUNCHER, "rb") as f:
-        return f.read()
 
 
 class Tmpfs:
@@ -49,14 +39,7 @@ class Tmpfs:
         self.path = path
 
 
-class Faults(SeaTestCase):
-
-    def setUp(self):
-        super().setUp()
-        if not LAUNCHER:
-            self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
-        self.temp = os.path.join(self.scratch, "tmp")
-        os.makedirs(self.temp)
+class Faults(InstallerTestCase):
 
     def make(self, entries, name="install.exe", stub=None, archive=None):
         path = os.path.join(self.scratch, name)
