@@ -25,6 +25,7 @@
 #include "sea/log.h"
 #include "sea/own_file.h"
 #include "sea/progress_dialog.h"
+#include "sea/run_marker.h"
 #include "sea/run_state.h"
 #include "sea/status_text.h"
 #include "sea/work_dir.h"
@@ -63,6 +64,8 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
         // A failed directory read stays in the archive's status, which
         // Extract then returns.
         archive.ReadDirectory(list);
+        // The marker must never stand in the way of a payload's own file.
+        if (PayloadNamesMarker(list)) UnmarkWorkDir(ctx);
         EnterWorkDir(ctx);
         if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
         result = archive.Extract(list);

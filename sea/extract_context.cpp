@@ -8,6 +8,7 @@
 #include "platform/temp_path.h"
 #include "sea/dialog_state.h"
 #include "sea/log.h"
+#include "sea/run_marker.h"
 #include "sea/run_state.h"
 
 namespace {
@@ -38,7 +39,10 @@ WorkDirSources DefaultWorkDirSources() {
 
 ExtractContext::ExtractContext() : sources(DefaultWorkDirSources()) {}
 
-ExtractContext::~ExtractContext() { CloseOwnFile(*this); }
+ExtractContext::~ExtractContext() {
+    CloseOwnFile(*this);
+    CloseWorkDirMarker(*this);
+}
 
 void RestoreStartingDir(ExtractContext& ctx) {
     if (!ctx.starting_dir.empty()) SetCurrentDir(ctx.starting_dir);
@@ -46,6 +50,11 @@ void RestoreStartingDir(ExtractContext& ctx) {
 
 bool RemoveWorkDir(ExtractContext& ctx) {
     if (!ctx.work_dir_created || ctx.work_dir_full.empty()) return false;
+    if (WorkDirHoldsOnlyMarker(ctx)) {
+        UnmarkWorkDir(ctx);
+    } else {
+        CloseWorkDirMarker(ctx);
+    }
     return RemoveDir(ctx.work_dir_full);
 }
 

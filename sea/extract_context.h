@@ -29,6 +29,8 @@
 
 #include "platform/dir_security.h"
 
+struct FileLock;
+
 // Where the working directory's name and location come from. The defaults
 // are the real sources; tests replace them.
 struct WorkDirSources {
@@ -59,6 +61,7 @@ struct ExtractContext {
     std::wstring work_dir_full;  // its full path, no trailing separator
     std::wstring work_dir_path;  // its full path with a trailing separator
     bool work_dir_created = false;
+    FileLock* marker = nullptr;  // the held marker of this run (run_marker.h)
 
     std::wstring own_path;       // the running executable
     std::wstring own_name;       // its file name without extension
@@ -72,8 +75,11 @@ struct ExtractContext {
 // Makes the starting directory current again.
 void RestoreStartingDir(ExtractContext& ctx);
 // Plain (non-recursive) removal of the working directory by its full path:
-// succeeds only while it is empty. The run state keeps the path either way,
-// so that a tree left behind can still be removed at the end of the run.
+// succeeds only while it is empty. The held marker goes first when it is
+// all the directory holds; otherwise it is closed and stays, marking the
+// tree left behind as one of a run that did not finish. The run state
+// keeps the path either way, so that a tree left behind can still be
+// removed at the end of the run.
 bool RemoveWorkDir(ExtractContext& ctx);
 // Closes the own file if it is open.
 void CloseOwnFile(ExtractContext& ctx);

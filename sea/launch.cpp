@@ -13,6 +13,7 @@
 #include "sea/dialog_state.h"
 #include "sea/launcher_config.h"
 #include "sea/log.h"
+#include "sea/run_marker.h"
 #include "sea/own_file.h"
 #include "sea/run_state.h"
 
@@ -112,6 +113,9 @@ int LaunchInstallerWith(ExtractContext& ctx, const std::wstring& own_command_lin
     if (g_run.min_heap_given || g_run.max_heap_given) StripHeapOptions(own);
     std::wstring command_line = BuildLaunchCommandLine(launcher, own);
 
+    // The extraction has ended: the launcher never sees the marker.
+    UnmarkWorkDir(ctx);
+    ReportWorkDirStep(L"unmarked");
     if (StartProcess(WithNativeSeparators(launcher), command_line, g_run.process)) {
         g_run.launched = 1;
         WriteLog(L"Success. The extracted file execution has begun.");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 
@@ -19,6 +20,9 @@ struct RunState {
     ProcessInfo process;
     // Full path of the last working directory created (driver); empty if none.
     std::wstring work_dir_path;
+    // Full paths of every working directory this run created (driver): a
+    // later attempt's scavenging leaves them alone.
+    std::vector<std::wstring> own_work_dirs;
     // Folder picked with Choose... (dialog); at most 260 characters.
     std::wstring chosen_folder;
     // Heap options copied from the command line (entry function).

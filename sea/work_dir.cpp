@@ -9,7 +9,9 @@
 #include "platform/path.h"
 #include "sea/dialog_state.h"
 #include "sea/log.h"
+#include "sea/run_marker.h"
 #include "sea/run_state.h"
+#include "sea/scavenge.h"
 
 namespace {
 
@@ -110,6 +112,8 @@ void EnterBaseFolder(ExtractContext& ctx) {
 }
 
 int CreateWorkDir(ExtractContext& ctx) {
+    std::wstring current;
+    if (GetCurrentDir(current)) ScavengeInterruptedRuns(current, g_run.own_work_dirs);
     ctx.work_dir_name = WorkDirName(ctx.sources.now());
     NameSource names(ctx.sources.random_seed());
 
@@ -127,11 +131,14 @@ int CreateWorkDir(ExtractContext& ctx) {
         return 0;
     }
     ctx.work_dir_created = true;
-    WriteLog(L"%s", use_access_control ? L"Verified." : L"Verifying...");
-
-    std::wstring current;
     GetCurrentDir(current);
     ctx.work_dir_full = WithTrailingSeparator(current) + ctx.work_dir_name;
+    g_run.own_work_dirs.push_back(ctx.work_dir_full);
+    ReportWorkDirStep(L"created");
+    MarkWorkDir(ctx);
+    ReportWorkDirStep(L"marked");
+    WriteLog(L"%s", use_access_control ? L"Verified." : L"Verifying...");
+
     g_run.work_dir_path = ctx.work_dir_full;
     if (!SetCurrentDir(ctx.work_dir_name) || !GetCurrentDir(current)) {
         RestoreStartingDir(ctx);

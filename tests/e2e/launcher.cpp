@@ -1,12 +1,17 @@
 // A stand-in for an installer's launcher, packed into test payloads. It
 // records what the self-extractor handed it into "launch-record.txt" in its
 // current directory (the working directory) and exits with the code written
-// in "exitcode.txt" beside itself (0 when there is none).
+// in "exitcode.txt" beside itself (0 when there is none). The record ends
+// with the names in the working directory, sorted, as the launcher found
+// them ("entries=" followed by names separated by '|').
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/directory.h"
+#include "platform/directory_search.h"
 #include "platform/environment.h"
 #include "platform/file_stream.h"
 #include "platform/module.h"
@@ -42,6 +47,20 @@ std::string Env(const wchar_t* name) {
     return GetEnvVar(name, 32768, value) ? WideToUtf8(value) : std::string("<unset>");
 }
 
+// The names in dir, sorted, '|' between them ("." and ".." left out).
+std::string ListDirectory(const std::wstring& dir) {
+    std::vector<std::string> names;
+    DirectorySearch search(WithTrailingSeparator(dir) + L"*");
+    DirEntry entry;
+    while (search.Next(entry)) {
+        if (entry.name != L"." && entry.name != L"..") names.push_back(WideToUtf8(entry.name));
+    }
+    std::sort(names.begin(), names.end());
+    std::string out;
+    for (const std::string& name : names) out += (out.empty() ? "" : "|") + name;
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,6 +72,8 @@ int main(int argc, char** argv) {
     std::string code_text = ReadAll(own.drive + own.directory + L"exitcode.txt", &have_code);
     bool have_loc = false;
     std::string loc = ReadAll(WithTrailingSeparator(cwd) + L"sea_loc", &have_loc);
+    // Listed before the record itself is written, so it is not among them.
+    std::string entries = ListDirectory(cwd);
 
     FILE* out = OpenStream(WithTrailingSeparator(cwd) + L"launch-record.txt", "wb");
     if (out) {
@@ -62,6 +83,7 @@ int main(int argc, char** argv) {
         fprintf(out, "TMP=%s\n", Env(L"TMP").c_str());
         fprintf(out, "TEMP=%s\n", Env(L"TEMP").c_str());
         fprintf(out, "sea_loc=%s\n", have_loc ? Hex(loc).c_str() : "<missing>");
+        fprintf(out, "entries=%s\n", entries.c_str());
         fclose(out);
     }
     return have_code ? atoi(code_text.c_str()) : 0;

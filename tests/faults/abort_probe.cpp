@@ -1,30 +1,72 @@
-// The program with a test probe: the same entry point and front end as the
-// shipped program, plus a static initializer that, when the environment
-// variable SEA_TEST_ABORT_AT holds a number N, raises the abort flag
-// (ExitInEffect) just before the driver's Nth abort test, as a Cancel click
-// would. Used only by the fault tests; the shipped program has no probe.
+// The program with test probes: the same entry point and front end as the
+// shipped program, plus a static initializer that installs them from the
+// environment. Used only by the fault tests; the shipped program has none.
+//
+//   SEA_TEST_ABORT_AT=N   raises the abort flag (ExitInEffect) just before
+//                         the driver's Nth abort test, as a Cancel click would.
+//   SEA_TEST_PAUSE_AT=S   pauses the run at step S: "abort-N" (just before
+//                         the Nth abort test) or a step of the working
+//                         directory's life ("created", "marked", "unmarked",
+//                         "scavenging"; sea/run_marker.h). The probe writes
+//                         S into SEA_TEST_PAUSE_DIR/paused and waits until
+//                         SEA_TEST_PAUSE_DIR/resume exists (two minutes at
+//                         most), so that a test can act while the run stands
+//                         still, or kill it there.
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/environment.h"
+#include "platform/file_attributes.h"
+#include "platform/file_stream.h"
+#include "platform/path.h"
 #include "sea/extract_context.h"
+#include "sea/run_marker.h"
 #include "sea/run_state.h"
 
 namespace {
 
 int g_abort_at = 0;
 int g_abort_tests = 0;
+std::wstring g_pause_at;
+std::wstring g_pause_dir;
+
+void PauseIfAt(const std::wstring& step) {
+    if (g_pause_at.empty() || step != g_pause_at) return;
+    const std::wstring dir = WithTrailingSeparator(g_pause_dir);
+    if (FILE* f = OpenStream(dir + L"paused", "wb")) {
+        std::string text(step.begin(), step.end());
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+    for (int i = 0; i < 12000 && !PathExists(dir + L"resume"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 void CountAbortTest() {
-    if (++g_abort_tests == g_abort_at) g_run.ExitInEffect = 1;
+    ++g_abort_tests;
+    PauseIfAt(L"abort-" + std::to_wstring(g_abort_tests));
+    if (g_abort_tests == g_abort_at) g_run.ExitInEffect = 1;
 }
+
+void OnWorkDirStep(const wchar_t* step) { PauseIfAt(step); }
 
 struct InstallProbe {
     InstallProbe() {
         std::wstring value;
-        if (!GetEnvVar(L"SEA_TEST_ABORT_AT", 32, value)) return;
-        g_abort_at = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
-        if (g_abort_at > 0) g_abort_test_probe = CountAbortTest;
+        if (GetEnvVar(L"SEA_TEST_ABORT_AT", 32, value)) {
+            g_abort_at = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
+        }
+        if (GetEnvVar(L"SEA_TEST_PAUSE_AT", 32, g_pause_at) &&
+            GetEnvVar(L"SEA_TEST_PAUSE_DIR", 4096, g_pause_dir)) {
+            g_work_dir_step_probe = OnWorkDirStep;
+        } else {
+            g_pause_at.clear();
+        }
+        if (g_abort_at > 0 || !g_pause_at.empty()) g_abort_test_probe = CountAbortTest;
     }
 };
 InstallProbe install_probe;

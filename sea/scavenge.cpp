@@ -1,0 +1,112 @@
+// Removal of the working directories of interrupted runs.
+#include "sea/scavenge.h"
+
+#include <algorithm>
+
+#include "platform/directory_search.h"
+#include "platform/file_attributes.h"
+#include "platform/file_lock.h"
+#include "platform/path.h"
+#include "sea/log.h"
+#include "sea/run_marker.h"
+#include "sea/tree_removal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool IsPlainDirectory(uint32_t attributes) {
+    return (attributes & kAttrDirectory) != 0 && (attributes & kAttrReparsePoint) == 0;
+}
+
+// The names of the candidate directories in base, in the order the system
+// lists them; stops at the deadline.
+std::vector<std::wstring> ListCandidates(const std::wstring& base, Clock::time_point deadline,
+                                         bool& out_of_time) {
+    std::vector<std::wstring> names;
+    DirectorySearch search(WithTrailingSeparator(base) + L"*");
+    DirEntry entry;
+    while (search.Next(entry)) {
+        if (Clock::now() >= deadline) {
+            out_of_time = true;
+            break;
+        }
+        if (IsWorkDirName(entry.name) && IsPlainDirectory(entry.attributes)) names.push_back(entry.name);
+    }
+    return names;
+}
+
+// Everything in dir except the marker, then the marker (through the hold),
+// then dir itself. When anything but the marker stays, the marker stays
+// too, so that a later run tries again.
+bool RemoveMarkedTree(const std::wstring& dir, FileLock* marker) {
+    bool complete = true;
+    {
+        DirectorySearch search(dir + kPathSeparator + L"*");
+        if (!search.started()) complete = false;
+        DirEntry entry;
+        while (search.Next(entry)) {
+            if (entry.name == kRunMarkerName) continue;
+            if (!DeleteTreeEntry(dir, true, entry)) complete = false;
+        }
+    }
+    if (!complete) {
+        ReleaseLockedFile(marker, false);
+        return false;
+    }
+    // A marker that could not be deleted through its hold (read-only, say)
+    // goes with the directory's own removal.
+    ReleaseLockedFile(marker, true);
+    return DeleteDirectoryTree(dir, true);
+}
+
+// Takes the marker of dir and, when no living run held it, removes the tree.
+// Returns true when a removal was attempted; `removed` tells its outcome.
+bool ScavengeOne(const std::wstring& dir, bool& removed) {
+    FileLock* marker = nullptr;
+    if (OpenLockedFile(dir + kPathSeparator + kRunMarkerName, &marker) != LockOpenResult::kLocked) {
+        return false;
+    }
+    // The directory must still be the one listed, not a link put there since.
+    uint32_t attributes = 0;
+    if (!GetPathAttributes(dir, attributes) || !IsPlainDirectory(attributes)) {
+        ReleaseLockedFile(marker, false);
+        return false;
+    }
+    ReportWorkDirStep(L"scavenging");
+    WriteLog(L"Removing the working directory of an interrupted run: %s", dir.c_str());
+    removed = RemoveMarkedTree(dir, marker);
+    if (!removed) WriteLog(L"Unable to remove the working directory of an interrupted run: %s", dir.c_str());
+    return true;
+}
+
+}  // namespace
+
+bool IsWorkDirName(const std::wstring& name) {
+    if (name.size() < 2 || name[0] != L'I') return false;
+    return std::all_of(name.begin() + 1, name.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+ScavengeResult ScavengeInterruptedRuns(const std::wstring& base, const std::vector<std::wstring>& keep,
+                                       const ScavengeLimits& limits) {
+    ScavengeResult result;
+    const Clock::time_point deadline = Clock::now() + limits.budget;
+    std::vector<std::wstring> names = ListCandidates(base, deadline, result.out_of_budget);
+    for (const std::wstring& name : names) {
+        const std::wstring dir = WithTrailingSeparator(base) + name;
+        if (std::find(keep.begin(), keep.end(), dir) != keep.end()) continue;
+        if (result.examined >= limits.max_directories || Clock::now() >= deadline) {
+            result.out_of_budget = true;
+            break;
+        }
+        ++result.examined;
+        bool removed = false;
+        if (!ScavengeOne(dir, removed)) continue;
+        if (removed) {
+            ++result.removed;
+        } else {
+            ++result.failed;
+        }
+    }
+    return result;
+}
