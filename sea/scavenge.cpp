@@ -95,7 +95,7 @@ ScavengeResult ScavengeInterruptedRuns(const std::wstring& base, const std::vect
     for (const std::wstring& name : names) {
         const std::wstring dir = WithTrailingSeparator(base) + name;
         if (std::find(keep.begin(), keep.end(), dir) != keep.end()) continue;
-        if (result.examined >= limits.max_directories || Clock::now() >= deadline) {
+        if (result.removed + result.failed >= limits.max_directories || Clock::now() >= deadline) {
             result.out_of_budget = true;
             break;
         }

@@ -11,9 +11,9 @@
 // anything made by someone else) are never touched, nor are those with a
 // marker that a living run holds, nor this run's own working directories.
 //
-// The work is bounded: at most `max_directories` candidates are examined,
-// and no new one is started once `budget` has passed, so a base folder full
-// of entries cannot delay the start.
+// The work is bounded: at most `max_directories` trees are removed (or
+// their removal tried), and nothing new is started once `budget` has
+// passed, so a base folder full of entries cannot delay the start.
 #pragma once
 
 #include <chrono>
@@ -27,7 +27,7 @@ struct ScavengeLimits {
 };
 
 struct ScavengeResult {
-    size_t examined = 0;       // candidates whose marker was looked at
+    size_t examined = 0;       // candidate directories whose marker was looked for
     size_t removed = 0;        // trees removed
     size_t failed = 0;         // trees whose removal failed (their marker stays)
     bool out_of_budget = false;  // stopped by either limit
