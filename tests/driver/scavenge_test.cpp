@@ -209,6 +209,34 @@ TEST_F(Scavenge, StopsAtItsLimits) {
     EXPECT_EQ(base_.EntryCount(), 4u);
 }
 
+// A tree that cannot be removed completely keeps its marker, so that a
+// later run tries again; the failure is logged.
+TEST_F(Scavenge, AFailedRemovalKeepsTheMarkerForTheNextRun) {
+    MakeDeadTree(base_, L"I600");
+    // Windows: a file held without sharing cannot be deleted. POSIX: a
+    // folder without write permission keeps its entries (except for root).
+    FileLock* busy = CreateLockedFile(base_.Path(L"I600/Windows/busy.dll"));
+    ASSERT_NE(busy, nullptr);
+    const fs::path locked = base_.Root() / "I600" / "Windows" / "resource";
+    std::error_code error;
+    fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, error);
+    ScavengeResult result = ScavengeInterruptedRuns(base_.Path(), {});
+    ReleaseLockedFile(busy, false);
+    fs::permissions(locked, fs::perms::owner_all, fs::perm_options::add, error);
+    if (result.failed == 0) GTEST_SKIP() << "nothing keeps a file from being deleted here";
+
+    EXPECT_EQ(result.removed, 0u);
+    EXPECT_TRUE(PathExists(MarkerIn(base_, L"I600")));
+    EXPECT_EQ(RemovalLines(),
+              (std::vector<std::string>{RemovingLine(base_, L"I600"),
+                                        "Unable to remove the working directory of an interrupted run: " +
+                                            fs::path(base_.Path(L"I600")).string()}));
+    result = ScavengeInterruptedRuns(base_.Path(), {});
+    EXPECT_EQ(result.removed, 1u);
+    EXPECT_FALSE(base_.Exists(L"I600"));
+}
+
 // The working directory's marker through the driver's own steps.
 class WorkDirMarker : public ::testing::Test {
 protected:
