@@ -296,6 +296,7 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     if (sign) {
         std::wstring signed_path;
         if (!file.NewTemporary(signed_path, error)) return Failure(error);
+        DeleteFilePath(signed_path);  // osslsigncode will not write over a file
         const SigningTime time = rule.clamp ? SigningTime{true, rule.epoch} : SigningTime{};
         if (!SignWithOsslsigncode(Absolute(options.certificate), Absolute(options.key), finished,
                                   signed_path, time, error)) {
