@@ -126,6 +126,9 @@ class ReproducibleTestCase(SeaTestCase):
 
     def run_tool(self, args, env=None, tool=None, runner=RUNNER):
         environment = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        # Wine converts file names with the locale's encoding.
+        if "UTF-8" not in environment.get("LANG", "") + environment.get("LC_ALL", ""):
+            environment["LANG"] = "C.UTF-8"
         environment.update(env or {})
         command = ([runner] if runner else []) + [tool or TOOL] + list(args)
         return subprocess.run(command, cwd=self.scratch, env=environment, stdout=subprocess.PIPE,
@@ -167,8 +170,11 @@ class SameBytes(ReproducibleTestCase):
         write_tree(second, reverse=True, umask=0o077, stamp=EPOCH + 86400 * 400 + 17)
         self.assertNotEqual(os.listdir(first), os.listdir(second),
                             "both copies list in the same order: the test proves nothing")
+        # Wine reads Unix file names in the locale's character set, so under
+        # Wine both locales must be UTF-8 ones.
+        plain_locale = "C.UTF-8" if IS_WINDOWS_BUILD else "C"
         a = self.build(first, os.path.join(self.scratch, "a.exe"),
-                       {"SOURCE_DATE_EPOCH": str(EPOCH), "LC_ALL": "C", "TZ": "UTC"})
+                       {"SOURCE_DATE_EPOCH": str(EPOCH), "LC_ALL": plain_locale, "TZ": "UTC"})
         b = self.build(second, os.path.join(self.other, "b.exe"),
                        {"SOURCE_DATE_EPOCH": str(EPOCH), "LC_ALL": "ja_JP.UTF-8",
                         "TZ": "America/New_York"})
@@ -196,10 +202,10 @@ class SameBytes(ReproducibleTestCase):
             self.assertIn(b"SOURCE_DATE_EPOCH", result.stderr, bad)
             self.assertFalse(os.path.exists(out), bad)
         # Before 1980 every entry gets the earliest DOS time; empty means unset.
-        self.build(tree, out, {"SOURCE_DATE_EPOCH": "0"})
+        self.build(tree, out, {"SOURCE_DATE_EPOCH": "0", "LANG": "C.UTF-8"})
         with zipfile.ZipFile(out) as z:
             self.assertEqual({i.date_time for i in z.infolist()}, {(1980, 1, 1, 0, 0, 0)})
-        self.build(tree, out, {"SOURCE_DATE_EPOCH": "", "TZ": "UTC"})
+        self.build(tree, out, {"SOURCE_DATE_EPOCH": "", "TZ": "UTC", "LANG": "C.UTF-8"})
         with zipfile.ZipFile(out) as z:
             self.assertEqual(z.getinfo("old.txt").date_time, dos_time(OLD))
         self.assertEqual(self.leftovers(self.scratch), [])
