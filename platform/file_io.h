@@ -33,6 +33,8 @@ bool FileClose(int fd);
 
 // Size and last-modification time (as local broken-down time) by name.
 bool FileStatByName(const wchar_t* path, int64_t* size, std::tm* modified_local, int* error);
+// Last-modification time by name, in seconds since 1970-01-01 00:00:00 UTC.
+bool FileModifiedSeconds(const wchar_t* path, int64_t* seconds, int* error);
 
 bool FileUnlink(const wchar_t* path, int* error);
 bool FileRename(const wchar_t* from, const wchar_t* to, int* error);

@@ -84,6 +84,10 @@ if i686-w64-mingw32-objdump -p build/win32/bin/sea.exe | grep 'DLL Name' |
   echo "sea.exe imports a DLL that Windows does not always take from its system folder" >&2; exit 1
 fi
 
+# Two clean builds of the product stub in different directories must agree.
+step "Reproducible stub: sea.exe built a second time elsewhere"
+scripts/stub-reproducible.sh
+
 # --- 4. Windows tests under Wine -------------------------------------------
 # The product is 32-bit. Hosts without 32-bit execution (no IA-32 emulation in
 # the kernel) cannot start 32-bit Wine; there the same sources are tested as

@@ -95,6 +95,13 @@ bool FileStatByName(const wchar_t* path, int64_t* size, std::tm* modified_local,
     return true;
 }
 
+bool FileModifiedSeconds(const wchar_t* path, int64_t* seconds, int* error) {
+    struct stat st;
+    if (!Succeeded(stat(Native(path).c_str(), &st), error)) return false;
+    *seconds = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
 bool FileUnlink(const wchar_t* path, int* error) {
     return Succeeded(unlink(Native(path).c_str()), error);
 }

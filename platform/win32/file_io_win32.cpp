@@ -87,6 +87,13 @@ bool FileStatByName(const wchar_t* path, int64_t* size, std::tm* modified_local,
     return true;
 }
 
+bool FileModifiedSeconds(const wchar_t* path, int64_t* seconds, int* error) {
+    struct _stat64 st;
+    if (!Succeeded(_wstat64(path, &st), error)) return false;
+    *seconds = static_cast<int64_t>(st.st_mtime);
+    return true;
+}
+
 bool FileUnlink(const wchar_t* path, int* error) { return Succeeded(_wunlink(path), error); }
 
 bool FileRename(const wchar_t* from, const wchar_t* to, int* error) {

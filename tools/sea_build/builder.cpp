@@ -19,6 +19,8 @@
 #include "platform/format.h"
 #include "platform/module.h"
 #include "platform/path.h"
+#include "tools/sea_build/entry_stamp.h"
+#include "tools/sea_build/output_file.h"
 #include "tools/sea_build/payload.h"
 #include "tools/sea_build/progress.h"
 #include "tools/sea_build/signing.h"
@@ -96,23 +98,6 @@ std::string LauncherField(const std::wstring& name, std::wstring& error) {
     return field;
 }
 
-// The time stamp and attribute set of a directory, which ALFile::Open
-// does not read.
-void DescribeDirectory(const std::wstring& path, ALStorage& storage) {
-    int64_t size = 0;
-    std::tm modified{};
-    int error = 0;
-    if (FileStatByName(path.c_str(), &size, &modified, &error)) storage.time_date.FromTm(modified);
-    uint32_t native = 0;
-    if (GetPathAttributes(path, native)) {
-        storage.attributes.SetReadOnly(native & kAttrReadOnly);
-        storage.attributes.SetHidden(native & kAttrHidden);
-        storage.attributes.SetSystem(native & kAttrSystem);
-        storage.attributes.SetArchive(native & kAttrArchive);
-    }
-    storage.attributes.SetDirectory(true);
-}
-
 // Archives that are compressed already, by the suffixes Info-ZIP's zip
 // stores without trying deflate (any letter case).
 bool IsCompressedArchiveName(const std::wstring& name) {
@@ -137,11 +122,11 @@ ALCompressor* NewCompressor(int level, const std::wstring& name) {
 
 // One entry per tree item, named by its path relative to the tree's root
 // (which is the current directory while the archive is written).
-void FillList(const std::wstring& root, const TreeWalk& walk, int level, ALMonitor& monitor,
-              ALEntryList& list) {
+void FillList(const std::wstring& root, const TreeWalk& walk, int level, const StampRule& rule,
+              ALMonitor& monitor, ALEntryList& list) {
     for (const TreeItem& item : walk.items) {
-        ALFile* file = new ALFile(item.path.c_str(), kBufferSize);
-        if (item.directory) DescribeDirectory(root + kPathSeparator + item.path, *file);
+        ALFile* file = new SourceFile(item.path.c_str(), kBufferSize, rule);
+        if (item.directory) StampDirectory(root + kPathSeparator + item.path, rule, *file);
         else file->SetMonitor(&monitor);
         list.AddEntry(file, item.directory ? nullptr : NewCompressor(level, item.path), nullptr,
                       nullptr);
@@ -173,7 +158,8 @@ struct Written {
 // Writes stub, payload header, ZIP and trailer into path.
 bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
                     const std::string& launcher, const std::wstring& root, const TreeWalk& walk,
-                    int level, ProgressBar& bar, Written& written, std::wstring& error) {
+                    int level, const StampRule& rule, ProgressBar& bar, Written& written,
+                    std::wstring& error) {
     ALFile out(path.c_str(), kBufferSize);
     if (out.Create() < 0) {
         error = out.status.GetStatusDetail();
@@ -187,7 +173,7 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
 
     BuildMonitor monitor(bar, walk.total_bytes);
     ALEntryList list;
-    FillList(root, walk, level, monitor, list);
+    FillList(root, walk, level, rule, monitor, list);
     ALPkArchive archive(out);
     int32_t count;
     {
@@ -225,13 +211,11 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
 }
 
 // An output inside the tree (left over from an earlier build, or about to
-// be written) must not be packed into itself.
-void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::vector<std::wstring>& outputs) {
+// be written), or a temporary file of one, must not be packed into itself.
+void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& output) {
     for (size_t i = 0; i < walk.items.size();) {
         const std::wstring full = WithTrailingSeparator(root) + walk.items[i].path;
-        bool excluded = false;
-        for (const std::wstring& output : outputs) excluded = excluded || full == output;
-        if (!excluded) {
+        if (full != output && !OutputFile::IsTemporaryOf(output, full)) {
             ++i;
             continue;
         }
@@ -279,13 +263,14 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     const std::string launcher = LauncherField(launcher_name, error);
     if (launcher.empty()) return Failure(error);
 
+    StampRule rule;
+    if (!ReadSourceDateEpoch(rule, error)) return Failure(error);
+
     const std::wstring root = Absolute(options.source_dir);
     TreeWalk walk;
     if (!WalkTree(root, walk, error)) return Failure(error);
     for (const std::wstring& warning : walk.warnings) Warn(warning);
-    const bool sign = !options.certificate.empty();
-    const std::wstring unsigned_path = sign ? output + L".unsigned" : output;
-    LeaveOut(walk, root, {output, unsigned_path});
+    LeaveOut(walk, root, output);
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;
     for (wchar_t& c : launcher_path) {
@@ -295,25 +280,32 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         Warn(L"the launcher " + launcher_name + L" is not in " + options.source_dir);
     }
 
+    // Everything is written, signed and checked under temporary names; the
+    // output appears only at the end. Failures return while `file` still
+    // holds the temporary files, which it removes.
+    OutputFile file(output);
+    std::wstring finished;
+    if (!file.NewTemporary(finished, error)) return Failure(error);
     ProgressBar bar(progress);
     Written written;
-    if (!WriteInstaller(unsigned_path, stub, launcher, root, walk, options.level, bar, written,
+    if (!WriteInstaller(finished, stub, launcher, root, walk, options.level, rule, bar, written,
                         error)) {
-        DeleteFilePath(unsigned_path);
         return Failure(error);
     }
+    const bool sign = !options.certificate.empty();
     if (sign) {
-        DeleteFilePath(output);
-        const bool signed_ok = SignWithOsslsigncode(Absolute(options.certificate),
-                                                    Absolute(options.key), unsigned_path, output,
-                                                    error);
-        DeleteFilePath(unsigned_path);
-        if (!signed_ok) return Failure(error);
+        std::wstring signed_path;
+        if (!file.NewTemporary(signed_path, error)) return Failure(error);
+        DeleteFilePath(signed_path);  // osslsigncode will not write over a file
+        const SigningTime time = rule.clamp ? SigningTime{true, rule.epoch} : SigningTime{};
+        if (!SignWithOsslsigncode(Absolute(options.certificate), Absolute(options.key), finished,
+                                  signed_path, time, error)) {
+            return Failure(error);
+        }
+        finished = signed_path;
     }
-    if (!CheckFinishedInstaller(output, written.end_record, error)) {
-        DeleteFilePath(output);
-        return Failure(error);
-    }
+    if (!CheckFinishedInstaller(finished, written.end_record, error)) return Failure(error);
+    if (!file.Commit(finished, error)) return Failure(error);
     if (!options.quiet) {
         WriteConsoleText(ConsoleStream::Output,
                          FormatString(600, L"Wrote %s: %ld entries, %lld bytes%s\n", output.c_str(),

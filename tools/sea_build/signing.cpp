@@ -41,7 +41,7 @@ std::wstring FindOnPath(const std::wstring& name) {
 
 bool SignWithOsslsigncode(const std::wstring& certificate, const std::wstring& key,
                           const std::wstring& in_path, const std::wstring& out_path,
-                          std::wstring& error) {
+                          const SigningTime& time, std::wstring& error) {
     const std::wstring name = kPathSeparator == L'\\' ? L"osslsigncode.exe" : L"osslsigncode";
     const std::wstring program = FindOnPath(name);
     if (program.empty()) {
@@ -49,7 +49,9 @@ bool SignWithOsslsigncode(const std::wstring& certificate, const std::wstring& k
         return false;
     }
     const std::wstring command = Quoted(program) + L" sign -certs " + Quoted(certificate) +
-                                 L" -key " + Quoted(key) + L" -in " + Quoted(in_path) +
+                                 L" -key " + Quoted(key) +
+                                 (time.fixed ? L" -time " + std::to_wstring(time.seconds) : L"") +
+                                 L" -in " + Quoted(in_path) +
                                  L" -out " + Quoted(out_path);
     ProcessInfo process;
     if (!StartProcess(program, command, process)) {

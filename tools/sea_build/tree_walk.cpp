@@ -2,16 +2,35 @@
 
 #include <algorithm>
 #include <ctime>
+#include <string>
+#include <utility>
 
 #include "platform/directory_search.h"
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
 #include "platform/path.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr int kMaxDepth = 64;
 constexpr int64_t kMaxFileSize = int64_t{1} << 31;
+
+// Orders the entries of one directory by their names' UTF-8 bytes, which
+// is the order of their code points: the same on every system, whatever
+// order the file system lists them in and whether wchar_t holds UTF-16 or
+// UTF-32 (where a comparison of the wide strings would put characters
+// beyond U+FFFF in different places).
+void SortByStoredName(std::vector<DirEntry>& children) {
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(children.size());
+    for (size_t i = 0; i < children.size(); ++i) keys.emplace_back(WideToUtf8(children[i].name), i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<DirEntry> sorted;
+    sorted.reserve(children.size());
+    for (const auto& key : keys) sorted.push_back(children[key.second]);
+    children.swap(sorted);
+}
 
 class Walker {
 public:
@@ -58,8 +77,7 @@ private:
         while (search.Next(entry)) {
             if (entry.name != L"." && entry.name != L"..") children.push_back(entry);
         }
-        std::sort(children.begin(), children.end(),
-                  [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+        SortByStoredName(children);
         return true;
     }
 

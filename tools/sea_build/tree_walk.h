@@ -12,7 +12,9 @@ struct TreeItem {
 };
 
 struct TreeWalk {
-    std::vector<TreeItem> items;        // in name order, depth first
+    std::vector<TreeItem> items;        // depth first; the entries of each
+                                        // directory in the order of their
+                                        // names' UTF-8 bytes
     std::vector<std::wstring> warnings; // things skipped, one line each
     int64_t total_bytes = 0;
 };
