@@ -17,7 +17,7 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
 import pe_resources as pe  # noqa: E402
 from check_resources import (CONTROLS, ENGLISH_STRINGS, FIXED_SIZES, ICON_SIZES, PNG_SIGNATURE,  # noqa: E402
-                             RIGHT_TO_LEFT, STRING_IDS, check_manifest, decode_png)
+                             READ_RIGHT_TO_LEFT, RIGHT_TO_LEFT, STRING_IDS, check_manifest, decode_png)
 
 EXE = None
 
@@ -39,6 +39,7 @@ WS_CAPTION = 0x00C00000
 WS_SYSMENU = 0x00080000
 DS_MODALFRAME = 0x80
 WS_EX_LAYOUTRTL = 0x00400000
+WS_EX_RTLREADING = 0x00002000
 BS_TYPEMASK = 0xF
 BS_OWNERDRAW = 0xB
 SS_TYPEMASK = 0x1F
@@ -68,6 +69,8 @@ def check_dialog(code, template):
     if ids != sorted(CONTROLS):
         problems.append(f"{code}: control ids {ids}")
     for item in template.items:
+        if item.id in READ_RIGHT_TO_LEFT and bool(item.exstyle & WS_EX_RTLREADING) != (code in RIGHT_TO_LEFT):
+            problems.append(f"{code}: control {item.id} right-to-left reading is {bool(item.exstyle & WS_EX_RTLREADING)}")
         if item.id not in CONTROLS:
             continue
         kind, detail, hidden = CONTROLS[item.id]

@@ -62,6 +62,8 @@ LANGUAGES = {
     "fr-CA": ("LANG_FRENCH", "SUBLANG_FRENCH_CANADIAN"),
 }
 RIGHT_TO_LEFT = {"ar-SA", "he-IL"}
+# The controls whose translated texts read right to left in those variants.
+READ_RIGHT_TO_LEFT = {2, 1005, 1007, 10001, 1010}
 FIXED_SIZES = {"en": (293, 106), "ja": (333, 116)}
 
 STRING_IDS = [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21]
@@ -209,6 +211,9 @@ def _check_dialog(code, dialog):
             problems.append(f"control {c.id} has class {c.window_class!r}, expected {detail!r}")
         if c.id == 1012 and "BS_OWNERDRAW" not in c.style.set:
             problems.append("footer 1012 is not owner-drawn")
+        if c.id in READ_RIGHT_TO_LEFT and ("WS_EX_RTLREADING" in c.exstyle.set) != (code in RIGHT_TO_LEFT):
+            problems.append(f"control {c.id} right-to-left reading " + ("present" if code not in RIGHT_TO_LEFT
+                                                                        else "missing"))
         if c.hidden != hidden:
             problems.append(f"control {c.id} is {'hidden' if c.hidden else 'visible'} in the template")
         cx, cy, cw, ch = c.rect
@@ -319,6 +324,9 @@ class CheckerCatchesFaults(unittest.TestCase):
                                              "The magic number did not match."), "not translated"),
         ("Choose overlaps second text", lambda s: re.sub(r"(IDC_CHOOSE, \d+, )\d+", r"\g<1>30", s), "overlap"),
         ("no code page", lambda s: s.replace("#pragma code_page(65001)", ""), "code_page"),
+        ("right-to-left reading", lambda s: s.replace("IDC_SECOND_TEXT, 57, 26, 216, 16",
+                                                       "IDC_SECOND_TEXT, 57, 26, 216, 16, 0, WS_EX_RTLREADING"),
+         "right-to-left reading"),
         ("product name translated", lambda s: s.replace("Quillora bereitet", "Das Programm bereitet"),
          "product name"),
     ]
