@@ -396,7 +396,8 @@ int RunLanguage(const Language& language, const Options& options) {
         std::printf("\n");
         problems += static_cast<int>(found.clipped.size() + found.collisions.size());
         if (shoot) {
-            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            RedrawWindow(dialog, nullptr, nullptr,
+                         RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
             Pump(150);
             const std::wstring path = options.shots + L"\\" + Widen(language.code) + L"-" + Widen(state.name) +
                                       L"-" + std::to_wstring(options.dpi) + L"dpi.bmp";
