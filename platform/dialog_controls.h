@@ -22,12 +22,36 @@ void SetProgressPosition(void* dialog, int id, int position);
 // no resources: the English string table is compiled in. Empty when absent.
 std::wstring LoadStringResource(void* instance, int id, size_t capacity = 256);
 
+// Icon control `id` shows icon resource `icon_id` of module `instance`
+// (null: the program's own module) in the image made for the dialog's
+// scale: the large-icon size of 32 pixels at 96 DPI scaled by the dialog's
+// DPI (40 at 120, 48 at 144, 64 at 192), never a smaller image stretched.
+// An icon that an earlier call put into the control is released. Called
+// again when the dialog moves to a display of another scale.
+void SetControlIcon(void* dialog, int id, void* instance, int icon_id);
+// Releases the icons SetControlIcon loaded into the dialog's controls; the
+// platform calls it when a dialog window goes.
+void ReleaseControlIcons(void* dialog);
+// The dots per inch the dialog is laid out for: 96 at 100 % scale, 144 at
+// 150 %. POSIX: always 96.
+int DialogDpi(void* dialog);
+// The pixel size that SetControlIcon loads at `dpi` (rounded to nearest).
+constexpr int kIconSizeAt96Dpi = 32;
+constexpr int IconSizeForDpi(int dpi) { return (kIconSizeAt96Dpi * dpi + 48) / 96; }
+
 // Read-back: the text of a control, whether it is shown (its own visibility,
 // whatever its parent's), and a progress bar's position. Empty / false / -1
 // for a null dialog or an unknown id.
 std::wstring GetControlText(void* dialog, int id);
 bool IsControlShown(void* dialog, int id);
 int GetProgressPosition(void* dialog, int id);
+// The icon resource id that SetControlIcon put into control `id` and the
+// width in pixels of the image the control shows; {0, 0} when none.
+struct ControlIcon {
+    int resource = 0;
+    int size = 0;
+};
+ControlIcon GetControlIcon(void* dialog, int id);
 
 // A stand-in for a dialog holding the listed controls in their listed state:
 // a hidden window with child controls on Windows (null when no window can be

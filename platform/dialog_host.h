@@ -17,6 +17,8 @@ enum class DialogEventKind {
     kTimer,     // timer `id` is due
     kCommand,   // command `id` (a button press, Enter = 1, Escape or close = 2)
     kDrawItem,  // owner-drawn control `id` must be drawn; see DrawItemText
+    kScaleChanged,  // the dialog was laid out anew for a display of another
+                    // DPI (it moved to another monitor); icons follow here
 };
 
 struct DialogEvent {
@@ -30,6 +32,11 @@ struct DialogEvent {
 // platform's default dialog handling.
 using DialogProcedure = bool (*)(void* dialog, const DialogEvent& event);
 
+// On Windows a dialog of a per-monitor DPI aware program is rescaled by
+// the platform when it moves to a monitor of another scale (WM_DPICHANGED);
+// kScaleChanged follows once that is done. A dialog's icons loaded by
+// SetControlIcon are released when it goes.
+//
 // Runs the dialog `template_name` of module `instance` (null: the program's
 // own module) modally, without owner window and with creation parameter 0,
 // until EndModalDialog is called. One modal dialog at a time. Returns false

@@ -5,9 +5,11 @@
     scripts/make_icons.py --check [DIR]  exit 1 when the files in DIR differ
                                          from what this script draws
 
-DIR defaults to resources/icons. Each icon holds 16, 32 and 48 pixel images,
-32-bit BGRA with alpha, stored as DIB entries (with the 1-bit AND mask that
-older loaders expect). The shapes are described by signed distance
+DIR defaults to resources/icons. Each icon holds 16, 20, 24, 32, 40, 48, 64
+and 256 pixel images, one for each common display scale (32 pixels at 100 %,
+40 at 125 %, 48 at 150 %, 64 at 200 %; 16, 20 and 24 for the small icon),
+32-bit with alpha: BGRA DIB entries (with the 1-bit AND mask that older
+loaders expect) up to 64 pixels, a PNG image for 256. The shapes are described by signed distance
 functions and anti-aliased by their coverage of each pixel, so the output
 depends on nothing but this file: the committed icons are byte for byte what
 it produces. Python 3 standard library only.
@@ -18,8 +20,11 @@ import math
 import os
 import struct
 import sys
+import zlib
 
-SIZES = (16, 32, 48)
+SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
+# Images this large are stored as PNG, as Windows Vista and later read them.
+PNG_FROM = 256
 
 # --- geometry: signed distances in icon units (0..1), negative inside -----
 
@@ -197,8 +202,29 @@ def dib_image(pixels, size):
     return header + bytes(colour_rows) + bytes(mask_rows)
 
 
+def png_chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+
+def png_image(pixels, size):
+    """An 8-bit RGBA PNG, every row unfiltered, compressed at level 9."""
+    rows = bytearray()
+    for row in range(size):
+        rows.append(0)
+        for r, g, b, a in pixels[row * size:(row + 1) * size]:
+            rows += bytes((r, g, b, a))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header)
+            + png_chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + png_chunk(b"IEND", b""))
+
+
+def icon_image(layers, size):
+    pixels = render(layers, size)
+    return png_image(pixels, size) if size >= PNG_FROM else dib_image(pixels, size)
+
+
 def ico_file(layers):
-    images = [dib_image(render(layers, size), size) for size in SIZES]
+    images = [icon_image(layers, size) for size in SIZES]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
     for size, image in zip(SIZES, images):

@@ -2,6 +2,8 @@
 # Runs a Windows program under Wine with a private prefix under build/.
 # Used as CMake's cross-compiling emulator and by the end-to-end tests.
 #   SEA_WINEPREFIX  prefix directory (default: build/wineprefix-<arch>)
+#   SEA_WINE_DPI    display DPI of the prefix (LogPixels: 96 is 100 %, 144
+#                   is 150 %); set once, give each DPI a prefix of its own
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 exe=$1
@@ -32,6 +34,21 @@ if [ ! -f "$WINEPREFIX/.sea-ready" ]; then
       "$loader" regedit /S "$reg" >/dev/null 2>&1 || true
       wineserver -w 2>/dev/null || true
       touch "$WINEPREFIX/.sea-ready"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+dpi=${SEA_WINE_DPI:-}
+if [ -n "$dpi" ] && [ "$(cat "$WINEPREFIX/.sea-dpi" 2>/dev/null)" != "$dpi" ]; then
+  (
+    flock 9
+    if [ "$(cat "$WINEPREFIX/.sea-dpi" 2>/dev/null)" != "$dpi" ]; then
+      for key in 'HKCU\Control Panel\Desktop' \
+                 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+        "$loader" reg add "$key" /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 || true
+      done
+      # Wine reads the DPI when its server starts.
+      wineserver -w 2>/dev/null || true
+      printf '%s' "$dpi" >"$WINEPREFIX/.sea-dpi"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi

@@ -35,6 +35,12 @@ void ShowInitialState() {
     Hide(IDC_ICON_WARNING);
 }
 
+void ShowScaledIcons() {
+    SetControlIcon(g_run.dialog, IDC_ICON_NORMAL, g_run.instance, IDI_SEA_APPLICATION);
+    SetControlIcon(g_run.dialog, IDC_ICON_ERROR, g_run.instance, IDI_SEA_ERROR);
+    SetControlIcon(g_run.dialog, IDC_ICON_WARNING, g_run.instance, IDI_SEA_WARNING);
+}
+
 void ShowPreparing() {
     WriteLog(L"Dialog: Preparing to install...");
     SetText(IDC_MAIN_TEXT, LoadText(IDS_PREPARING));

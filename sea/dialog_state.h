@@ -12,6 +12,11 @@
 // text empty, normal icon shown, error and warning icons hidden.
 void ShowInitialState();
 
+// The three state icons (normal 108, error 111, warning 110) loaded in the
+// image made for the dialog's current scale; their visibility is left as
+// it is. Called at initialisation and whenever the scale changes.
+void ShowScaledIcons();
+
 // Preparing state, set at the start of every extraction attempt: logs
 // "Dialog: Preparing to install...", main text string 5, second text empty,
 // activity label, percentage, normal icon, progress bar and second text

@@ -83,6 +83,7 @@ bool OnInitDialog(void* dialog, void* instance) {
     DialogServices().start_timer(dialog, kExtractionTimerId, kExtractionTimerDelayMs);
     g_run.dialog = dialog;
     ShowInitialState();
+    ShowScaledIcons();
     // The template's "0%", long enough ago that the first report shows.
     g_shown = {dialog, 0, DialogServices().milliseconds() - kPercentIntervalMs};
     return true;
@@ -117,6 +118,11 @@ bool OnDrawItem(void*, int control_id, void* draw_context) {
     return true;
 }
 
+bool OnScaleChanged(void*) {
+    ShowScaledIcons();
+    return false;
+}
+
 ItemTextLayout FooterLayout(unsigned code_page) {
     const bool right_to_left = code_page == kHebrewCodePage || code_page == kArabicCodePage;
     return right_to_left ? ItemTextLayout::kRightToLeft : ItemTextLayout::kWordBreak;
@@ -132,6 +138,8 @@ bool ProgressDialogProc(void* dialog, const DialogEvent& event) {
         return OnCommand(dialog, event.id);
     case DialogEventKind::kDrawItem:
         return OnDrawItem(dialog, event.id, event.draw_context);
+    case DialogEventKind::kScaleChanged:
+        return OnScaleChanged(dialog);
     }
     return false;
 }

@@ -35,7 +35,7 @@ constexpr unsigned kExtractionTimerDelayMs = 100;
 bool ProgressDialogProc(void* dialog, const DialogEvent& event);
 
 // Stores instance and dialog in the run state, starts the extraction timer
-// and sets the initial state. Returns true (the platform sets the focus).
+// and sets the initial state, with the icons made for the dialog's scale. Returns true (the platform sets the focus).
 bool OnInitDialog(void* dialog, void* instance);
 // Kills the extraction timer, makes sure the dialog is on screen, empties
 // the chosen folder and runs the driver; ends the dialog when it started
@@ -49,6 +49,11 @@ bool OnCommand(void* dialog, int command);
 // The footer strip 1012: its (empty) text drawn with the layout of the
 // system's ANSI code page; true. Other controls: false.
 bool OnDrawItem(void* dialog, int control_id, void* draw_context);
+
+// The dialog was laid out for a display of another scale: the icons are
+// loaded again at the new size. Returns false (the platform's handling
+// goes on).
+bool OnScaleChanged(void* dialog);
 
 // Right-to-left reading order for the Hebrew (1255) and Arabic (1256) ANSI
 // code pages, word breaking for every other.

@@ -15,6 +15,7 @@ struct Control {
     int high = 100;
     int step = 10;
     int position = 0;
+    ControlIcon icon;
 };
 
 struct ControlStore {
@@ -109,6 +110,26 @@ bool IsControlShown(void* dialog, int id) {
 int GetProgressPosition(void* dialog, int id) {
     Control* c = Find(dialog, id);
     return c && c->kind == ControlKind::kProgress ? c->position : -1;
+}
+
+// No displays: every dialog is laid out at 96 DPI.
+constexpr int kHeadlessDpi = 96;
+
+void SetControlIcon(void* dialog, int id, void*, int icon_id) {
+    Control* c = Find(dialog, id);
+    if (c && c->kind == ControlKind::kIcon) c->icon = {icon_id, IconSizeForDpi(DialogDpi(dialog))};
+}
+
+void ReleaseControlIcons(void* dialog) {
+    if (!dialog) return;
+    for (auto& entry : static_cast<ControlStore*>(dialog)->controls) entry.second.icon = ControlIcon();
+}
+
+int DialogDpi(void*) { return kHeadlessDpi; }
+
+ControlIcon GetControlIcon(void* dialog, int id) {
+    Control* c = Find(dialog, id);
+    return c ? c->icon : ControlIcon();
 }
 
 void* CreateControlHost(const ControlSpec* controls, size_t count) {

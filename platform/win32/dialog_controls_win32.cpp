@@ -87,5 +87,92 @@ void* CreateControlHost(const ControlSpec* controls, size_t count) {
 }
 
 void DestroyControlHost(void* host) {
-    if (host) DestroyWindow(static_cast<HWND>(host));
+    if (!host) return;
+    ReleaseControlIcons(host);
+    DestroyWindow(static_cast<HWND>(host));
+}
+
+// --- icons at the dialog's scale -----------------------------------------
+//
+// An icon loaded here is owned by its control until it is replaced or the
+// dialog goes; the control carries it, and the resource id it came from,
+// as window properties. (The icon a template's control loads by itself is
+// the system's shared copy and is never released.)
+
+namespace {
+
+constexpr wchar_t kIconProperty[] = L"Quillora.ScaledIcon";
+constexpr wchar_t kIconIdProperty[] = L"Quillora.ScaledIconId";
+constexpr int kDefaultDpi = 96;
+
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+
+// GetDpiForWindow exists from Windows 10 version 1607 on; older systems
+// (and the system-aware fallback) lay every window out at the system DPI.
+int SystemDpi() {
+    HDC screen = GetDC(nullptr);
+    if (!screen) return kDefaultDpi;
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : kDefaultDpi;
+}
+
+void ReleaseOwnIcon(HWND control) {
+    HICON own = static_cast<HICON>(RemovePropW(control, kIconProperty));
+    RemovePropW(control, kIconIdProperty);
+    if (own) DestroyIcon(own);
+}
+
+BOOL CALLBACK ReleaseChildIcon(HWND child, LPARAM) {
+    ReleaseOwnIcon(child);
+    return TRUE;
+}
+
+int IconWidth(HICON icon) {
+    ICONINFO info = {};
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap = {};
+    HBITMAP image = info.hbmColor ? info.hbmColor : info.hbmMask;
+    int width = GetObjectW(image, sizeof bitmap, &bitmap) ? bitmap.bmWidth : 0;
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return width;
+}
+
+}  // namespace
+
+int DialogDpi(void* dialog) {
+    static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (dialog && get_dpi_for_window) {
+        UINT dpi = get_dpi_for_window(static_cast<HWND>(dialog));
+        if (dpi > 0) return static_cast<int>(dpi);
+    }
+    return SystemDpi();
+}
+
+void SetControlIcon(void* dialog, int id, void* instance, int icon_id) {
+    HWND control = Item(dialog, id);
+    if (!control) return;
+    HINSTANCE module = instance ? static_cast<HINSTANCE>(instance) : GetModuleHandleW(nullptr);
+    const int size = IconSizeForDpi(DialogDpi(dialog));
+    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(icon_id), IMAGE_ICON, size, size, 0));
+    if (!icon) return;  // the control keeps the icon it shows
+    SendMessageW(control, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    ReleaseOwnIcon(control);
+    SetPropW(control, kIconProperty, icon);
+    SetPropW(control, kIconIdProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(icon_id)));
+}
+
+void ReleaseControlIcons(void* dialog) {
+    if (dialog) EnumChildWindows(static_cast<HWND>(dialog), ReleaseChildIcon, 0);
+}
+
+ControlIcon GetControlIcon(void* dialog, int id) {
+    ControlIcon shown;
+    HWND control = Item(dialog, id);
+    if (!control || !GetPropW(control, kIconProperty)) return shown;
+    shown.resource = static_cast<int>(reinterpret_cast<INT_PTR>(GetPropW(control, kIconIdProperty)));
+    shown.size = IconWidth(reinterpret_cast<HICON>(SendMessageW(control, STM_GETICON, 0, 0)));
+    return shown;
 }

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "platform/common_controls.h"
+#include "platform/dialog_controls.h"
 #include "platform/dialog_host.h"
 
 namespace {
@@ -13,6 +14,13 @@ namespace {
 DialogProcedure g_procedure = nullptr;
 
 constexpr size_t kPathCapacity = MAX_PATH;  // 260, terminator included
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+// Posted to the dialog on WM_DPICHANGED: handled after the default dialog
+// handling has laid the dialog out for the new scale.
+constexpr UINT kScaleChangedMessage = WM_APP + 0x51;
 
 bool Dispatch(HWND dialog, const DialogEvent& event) {
     return g_procedure && g_procedure(dialog, event);
@@ -37,6 +45,17 @@ INT_PTR CALLBACK DialogThunk(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
         event.id = static_cast<int>(wparam);
         event.draw_context = reinterpret_cast<void*>(lparam);
         break;
+    case WM_DPICHANGED:
+        // Left to the default handling, which rescales the dialog, its
+        // controls and their font; the icons come after.
+        PostMessageW(dialog, kScaleChangedMessage, 0, 0);
+        return FALSE;
+    case kScaleChangedMessage:
+        event.kind = DialogEventKind::kScaleChanged;
+        break;
+    case WM_DESTROY:
+        ReleaseControlIcons(dialog);
+        return FALSE;
     default:
         return FALSE;
     }

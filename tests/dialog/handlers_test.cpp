@@ -143,6 +143,39 @@ TEST_F(HandlerTest, ChooseKeepsAtMost259CharactersOfTheFolder) {
     EXPECT_EQ(R().chosen_at_extract[0], long_folder.substr(0, 259));
 }
 
+// The three state icons, each from its own resource, in the image made for
+// the dialog's scale: at initialisation, and again after a change of scale
+// (here a control left with the wrong icon stands for a stale image).
+TEST_F(HandlerTest, IconsAreLoadedForTheScaleAtInitAndAfterAScaleChange) {
+    const struct {
+        int control;
+        int icon;
+    } icons[] = {{IDC_ICON_NORMAL, IDI_SEA_APPLICATION}, {IDC_ICON_ERROR, IDI_SEA_ERROR},
+                 {IDC_ICON_WARNING, IDI_SEA_WARNING}};
+    const int size = IconSizeForDpi(DialogDpi(Dialog()));
+    EXPECT_EQ(IconSizeForDpi(96), 32);
+    EXPECT_EQ(IconSizeForDpi(120), 40);
+    EXPECT_EQ(IconSizeForDpi(144), 48);
+    EXPECT_EQ(IconSizeForDpi(192), 64);
+
+    ASSERT_TRUE(OnInitDialog(Dialog(), nullptr));
+    for (const auto& i : icons) {
+        EXPECT_EQ(GetControlIcon(Dialog(), i.control).resource, i.icon) << "control " << i.control;
+        EXPECT_EQ(GetControlIcon(Dialog(), i.control).size, size) << "control " << i.control;
+    }
+
+    SetControlIcon(Dialog(), IDC_ICON_NORMAL, nullptr, IDI_SEA_ERROR);
+    DialogEvent rescaled{DialogEventKind::kScaleChanged};
+    EXPECT_FALSE(ProgressDialogProc(Dialog(), rescaled)) << "the platform's rescaling goes on";
+    for (const auto& i : icons) {
+        EXPECT_EQ(GetControlIcon(Dialog(), i.control).resource, i.icon) << "control " << i.control;
+        EXPECT_EQ(GetControlIcon(Dialog(), i.control).size, size) << "control " << i.control;
+    }
+    // Visibility is the state's business, not the icons'.
+    EXPECT_TRUE(dialog_.Shown(IDC_ICON_NORMAL));
+    EXPECT_FALSE(dialog_.Shown(IDC_ICON_ERROR));
+}
+
 TEST_F(HandlerTest, OnlyTheFooterIsOwnerDrawn) {
     EXPECT_TRUE(OnDrawItem(Dialog(), IDC_FOOTER, nullptr));
     for (int id : {IDC_OK, IDC_CANCEL, IDC_CHOOSE, IDC_PROGRESS}) {

@@ -92,7 +92,11 @@ class Display:
 DISPLAY = None
 # GUI runs get a prefix of their own: Wine's desktop process belongs to the
 # display of the run that started it, and this display goes away at the end.
-PREFIX = os.path.join(BUILD_DIR or ".", "wineprefix-gui")
+# SEA_GUI_DPI runs the tests at another display scale (144: 150 %), in a
+# prefix of that DPI (Wine reads it when its server starts).
+GUI_DPI = os.environ.get("SEA_GUI_DPI", "")
+PREFIX = os.path.join(BUILD_DIR or ".", "wineprefix-gui" + (f"-dpi{GUI_DPI}" if GUI_DPI else ""))
+WINE_DPI = {"SEA_WINE_DPI": GUI_DPI} if GUI_DPI else {}
 
 
 def wineserver(*args):
@@ -108,7 +112,7 @@ def start_session():
     DISPLAY = Display()
     # The first run creates the prefix; then one server stays for all runs
     # (a run that starts while the last one's server shuts down can fail).
-    env = dict(os.environ, DISPLAY=DISPLAY.name, SEA_WINEPREFIX=PREFIX)
+    env = dict(os.environ, DISPLAY=DISPLAY.name, SEA_WINEPREFIX=PREFIX, **WINE_DPI)
     subprocess.run([RUNNER, SEA_EXE, "-i", "silent"], env=env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=600)
     wineserver("-w")
@@ -306,7 +310,7 @@ class GuiTestCase(SeaTestCase):
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("LC_") and k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
         env.update(DISPLAY=DISPLAY.name, LANG=locale_name, LC_ALL=locale_name,
-                   RUX_DEBUG="TRUE", SEA_WINEPREFIX=PREFIX)
+                   RUX_DEBUG="TRUE", SEA_WINEPREFIX=PREFIX, **WINE_DPI)
         self.started = (exe, language, args)
         command = [RUNNER, exe, "-tempdir", wine_path(self.tempdir)] + list(args)
         self.process = subprocess.Popen(command, cwd=self.scratch, env=env,

@@ -16,8 +16,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
 import pe_resources as pe  # noqa: E402
-from check_resources import (CONTROLS, ENGLISH_STRINGS, FIXED_SIZES, RIGHT_TO_LEFT,  # noqa: E402
-                             STRING_IDS, check_manifest)
+from check_resources import (CONTROLS, ENGLISH_STRINGS, FIXED_SIZES, ICON_SIZES, PNG_SIGNATURE,  # noqa: E402
+                             READ_RIGHT_TO_LEFT, RIGHT_TO_LEFT, STRING_IDS, check_manifest, decode_png)
 
 EXE = None
 
@@ -39,6 +39,7 @@ WS_CAPTION = 0x00C00000
 WS_SYSMENU = 0x00080000
 DS_MODALFRAME = 0x80
 WS_EX_LAYOUTRTL = 0x00400000
+WS_EX_RTLREADING = 0x00002000
 BS_TYPEMASK = 0xF
 BS_OWNERDRAW = 0xB
 SS_TYPEMASK = 0x1F
@@ -68,6 +69,8 @@ def check_dialog(code, template):
     if ids != sorted(CONTROLS):
         problems.append(f"{code}: control ids {ids}")
     for item in template.items:
+        if item.id in READ_RIGHT_TO_LEFT and bool(item.exstyle & WS_EX_RTLREADING) != (code in RIGHT_TO_LEFT):
+            problems.append(f"{code}: control {item.id} right-to-left reading is {bool(item.exstyle & WS_EX_RTLREADING)}")
         if item.id not in CONTROLS:
             continue
         kind, detail, hidden = CONTROLS[item.id]
@@ -119,12 +122,19 @@ class ResourceDirectory(unittest.TestCase):
         for name, (lang, members) in groups.items():
             with self.subTest(icon=name):
                 self.assertEqual(LANG_NEUTRAL, lang)
-                self.assertEqual([(16, 16, 32), (32, 32, 32), (48, 48, 32)], [m[:3] for m in members])
+                self.assertEqual([(s, s, 32) for s in ICON_SIZES], [m[:3] for m in members])
                 for width, _h, _bits, icon_id in members:
                     self.assertIn(icon_id, icons)
-                    header = icons[icon_id][:12]
-                    self.assertEqual((40, width), (int.from_bytes(header[:4], "little"),
-                                                   int.from_bytes(header[4:8], "little")))
+                    image = icons[icon_id]
+                    if width == 256:
+                        # The large image is a PNG, as the icon file holds it.
+                        self.assertEqual(PNG_SIGNATURE, image[:8])
+                        self.assertEqual((256, 256), decode_png(image)[:2])
+                        continue
+                    header = image[:16]
+                    self.assertEqual((40, width, 2 * width, 32),
+                                     (int.from_bytes(header[:4], "little"), int.from_bytes(header[4:8], "little"),
+                                      int.from_bytes(header[8:12], "little"), int.from_bytes(header[14:16], "little")))
 
         def images(name):
             return [icons[m[3]] for m in groups[name][1]]
@@ -133,6 +143,7 @@ class ResourceDirectory(unittest.TestCase):
         self.assertNotEqual(images(110), images(111))
 
     def test_two_manifests(self):
+        # Both with the DPI settings, everything else as before (check_manifest).
         manifests = {r.lang: r for r in by_type(self.resources, pe.RT_MANIFEST)}
         self.assertEqual({LANG_NEUTRAL, LANG_EN_US}, set(manifests))
         for lang, level in ((LANG_NEUTRAL, "highestAvailable"), (LANG_EN_US, "asInvoker")):

@@ -62,6 +62,8 @@ LANGUAGES = {
     "fr-CA": ("LANG_FRENCH", "SUBLANG_FRENCH_CANADIAN"),
 }
 RIGHT_TO_LEFT = {"ar-SA", "he-IL"}
+# The controls whose translated texts read right to left in those variants.
+READ_RIGHT_TO_LEFT = {2, 1005, 1007, 10001, 1010}
 FIXED_SIZES = {"en": (293, 106), "ja": (333, 116)}
 
 STRING_IDS = [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21]
@@ -209,6 +211,9 @@ def _check_dialog(code, dialog):
             problems.append(f"control {c.id} has class {c.window_class!r}, expected {detail!r}")
         if c.id == 1012 and "BS_OWNERDRAW" not in c.style.set:
             problems.append("footer 1012 is not owner-drawn")
+        if c.id in READ_RIGHT_TO_LEFT and ("WS_EX_RTLREADING" in c.exstyle.set) != (code in RIGHT_TO_LEFT):
+            problems.append(f"control {c.id} right-to-left reading " + ("present" if code not in RIGHT_TO_LEFT
+                                                                        else "missing"))
         if c.hidden != hidden:
             problems.append(f"control {c.id} is {'hidden' if c.hidden else 'visible'} in the template")
         cx, cy, cw, ch = c.rect
@@ -319,6 +324,9 @@ class CheckerCatchesFaults(unittest.TestCase):
                                              "The magic number did not match."), "not translated"),
         ("Choose overlaps second text", lambda s: re.sub(r"(IDC_CHOOSE, \d+, )\d+", r"\g<1>30", s), "overlap"),
         ("no code page", lambda s: s.replace("#pragma code_page(65001)", ""), "code_page"),
+        ("right-to-left reading", lambda s: s.replace("IDC_SECOND_TEXT, 57, 26, 216, 16",
+                                                       "IDC_SECOND_TEXT, 57, 26, 216, 16, 0, WS_EX_RTLREADING"),
+         "right-to-left reading"),
         ("product name translated", lambda s: s.replace("Quillora bereitet", "Das Programm bereitet"),
          "product name"),
     ]
@@ -348,8 +356,40 @@ class CheckerCatchesFaults(unittest.TestCase):
 ICON_FILES = {"app.ico": 108, "warning.ico": 110, "error.ico": 111}
 
 
+ICON_SIZES = [16, 20, 24, 32, 40, 48, 64, 256]
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+def decode_png(data):
+    """(width, height, RGBA bytes top row first) of an 8-bit RGBA PNG whose
+    rows use filter 0, as make_icons.py writes them; ValueError otherwise."""
+    import zlib
+    if not data.startswith(PNG_SIGNATURE):
+        raise ValueError("not a PNG image")
+    pos, header, idat = 8, None, b""
+    while pos < len(data):
+        length, kind = struct.unpack_from(">I4s", data, pos)
+        body = data[pos + 8:pos + 8 + length]
+        if zlib.crc32(kind + body) != struct.unpack_from(">I", data, pos + 8 + length)[0]:
+            raise ValueError(f"PNG chunk {kind!r} fails its CRC")
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    if header is None or header[2:] != (8, 6, 0, 0, 0):
+        raise ValueError(f"PNG header {header}: expected 8-bit RGBA, not interlaced")
+    w, h = header[:2]
+    raw = zlib.decompress(idat)
+    if len(raw) != h * (1 + 4 * w) or any(raw[r * (1 + 4 * w)] for r in range(h)):
+        raise ValueError("PNG rows are not unfiltered RGBA rows")
+    rgba = b"".join(raw[r * (1 + 4 * w) + 1:(r + 1) * (1 + 4 * w)] for r in range(h))
+    return w, h, rgba
+
+
 def read_ico(path):
-    """Returns [(width, height, bit_count, bgra bytes top row first)]."""
+    """Returns [(width, height, bit_count, BGRA bytes top row first, format)]
+    with format "dib" or "png"."""
     with open(path, "rb") as f:
         data = f.read()
     reserved, kind, count = struct.unpack_from("<HHH", data, 0)
@@ -361,6 +401,14 @@ def read_ico(path):
         w, h = w or 256, h or 256
         if offset + size > len(data):
             raise ValueError(f"image {i} runs past the end of the file")
+        if data[offset:offset + 8] == PNG_SIGNATURE:
+            pw, ph, rgba = decode_png(data[offset:offset + size])
+            if (pw, ph) != (w, h):
+                raise ValueError(f"image {i}: PNG is {pw} x {ph}, directory says {w} x {h}")
+            bgra = bytearray(rgba)
+            bgra[0::4], bgra[2::4] = rgba[2::4], rgba[0::4]
+            images.append((w, h, bits, bytes(bgra), "png"))
+            continue
         header = struct.unpack_from("<IiiHHI", data, offset)
         if header[0] != 40 or header[1] != w or header[2] != 2 * h or header[4] != bits or header[5] != 0:
             raise ValueError(f"image {i}: DIB header {header} does not match {w} x {h} x {bits}")
@@ -369,20 +417,36 @@ def read_ico(path):
         if size != 40 + stride * h + mask_stride * h:
             raise ValueError(f"image {i}: {size} bytes, expected {40 + stride * h + mask_stride * h}")
         rows = [data[offset + 40 + r * stride: offset + 40 + (r + 1) * stride] for r in range(h)]
-        images.append((w, h, bits, b"".join(reversed(rows))))
+        images.append((w, h, bits, b"".join(reversed(rows)), "dib"))
     return images
 
 
 class Icons(unittest.TestCase):
-    def test_three_sizes_with_alpha(self):
+    def test_eight_sizes_with_alpha(self):
         for name in ICON_FILES:
             with self.subTest(icon=name):
                 images = read_ico(os.path.join(resources_dir(), "icons", name))
-                self.assertEqual([(16, 16, 32), (32, 32, 32), (48, 48, 32)], [i[:3] for i in images])
-                for w, _h, _bits, pixels in images:
+                self.assertEqual([(s, s, 32) for s in ICON_SIZES], [i[:3] for i in images])
+                self.assertEqual(["dib"] * 7 + ["png"], [i[4] for i in images])
+                for w, _h, _bits, pixels, _format in images:
                     alpha = pixels[3::4]
                     self.assertIn(0, alpha, f"{w} px image has no transparent pixel")
                     self.assertIn(255, alpha, f"{w} px image has no opaque pixel")
+
+    def test_each_size_is_drawn_for_itself(self):
+        # Every image is rendered at its own size, not a copy of a smaller
+        # one scaled up: the opaque share stays about the same while the
+        # anti-aliased edge (partly transparent pixels) gets relatively
+        # thinner as the size grows.
+        for name in ICON_FILES:
+            with self.subTest(icon=name):
+                images = read_ico(os.path.join(resources_dir(), "icons", name))
+                edges = []
+                for w, _h, _bits, pixels, _format in images:
+                    alpha = pixels[3::4]
+                    edges.append(sum(1 for a in alpha if 0 < a < 255) / (w * w))
+                for smaller, larger in zip(edges, edges[1:]):
+                    self.assertLess(larger, smaller, f"edge shares {edges}")
 
     def test_icons_are_what_the_script_draws(self):
         sys.path.insert(0, os.path.join(ROOT, "scripts"))
@@ -395,7 +459,7 @@ class Icons(unittest.TestCase):
                     fresh = read_ico(os.path.join(out, name))
                     committed = read_ico(os.path.join(resources_dir(), "icons", name))
                     self.assertEqual([i[:3] for i in fresh], [i[:3] for i in committed])
-                    for (w, _h, _b, a), (_w, _h2, _b2, b) in zip(fresh, committed):
+                    for (w, _h, _b, a, _f), (_w, _h2, _b2, b, _f2) in zip(fresh, committed):
                         # Floating point may differ in the last bit between
                         # Python builds: allow one step per channel.
                         worst = max(abs(x - y) for x, y in zip(a, b))
@@ -421,9 +485,41 @@ SUPPORTED_OS = {
 }
 
 
+WINDOWS_SETTINGS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+MANIFEST_ELEMENTS = [ASM + "assemblyIdentity", ASM + "description", ASM + "dependency",
+                     ASM3 + "trustInfo", COMPAT + "compatibility", ASM3 + "application"]
+
+
+def check_dpi_awareness(root):
+    """Per-monitor v2 where Windows knows it (dpiAwareness, Windows 10 1607
+    and later, first value it knows wins), system-aware before (dpiAware)."""
+    problems = []
+    settings = root.findall(f"{ASM3}application/{ASM3}windowsSettings")
+    if len(settings) != 1:
+        return [f"{len(settings)} windowsSettings elements, expected 1"]
+    names = sorted(child.tag for child in settings[0])
+    if names != sorted([WINDOWS_SETTINGS_2005 + "dpiAware", WINDOWS_SETTINGS_2016 + "dpiAwareness"]):
+        problems.append(f"windows settings {names}")
+    aware = settings[0].find(WINDOWS_SETTINGS_2005 + "dpiAware")
+    if aware is None or (aware.text or "").strip().lower() != "true":
+        problems.append(f"dpiAware {None if aware is None else aware.text!r}, expected 'true' (system aware)")
+    awareness = settings[0].find(WINDOWS_SETTINGS_2016 + "dpiAwareness")
+    values = [] if awareness is None else [v.strip().lower() for v in (awareness.text or "").split(",")]
+    if values != ["permonitorv2", "system"]:
+        problems.append(f"dpiAwareness {values}, expected per-monitor v2 with the system-aware fallback")
+    return problems
+
+
 def check_manifest(xml_text, level, arch):
     problems = []
     root = ET.fromstring(xml_text)
+    if [child.tag for child in root] != MANIFEST_ELEMENTS:
+        problems.append(f"manifest elements {[child.tag for child in root]}")
+    description = root.find(ASM + "description")
+    if description is None or description.text != "Quillora Self Installer":
+        problems.append(f"description {None if description is None else description.text!r}")
+    problems += check_dpi_awareness(root)
     identity = root.find(ASM + "assemblyIdentity")
     want = {"type": "win32", "name": "Quillora.Setup", "processorArchitecture": arch, "version": "1.0.0.0"}
     if identity is None or any(identity.get(k) != v for k, v in want.items()):
@@ -462,6 +558,22 @@ class Manifests(unittest.TestCase):
         self.assertNotEqual(filled, no_8_1)
         self.assertNotEqual([], check_manifest(no_8_1, "asInvoker", "x86"))
         self.assertNotEqual([], check_manifest(filled, "asInvoker", "amd64"))
+
+    def test_checker_rejects_wrong_dpi_settings(self):
+        text = read(os.path.join(resources_dir(), "manifests", "highest_available.manifest.in"))
+        filled = text.replace("@SEA_MANIFEST_ARCH@", "x86")
+        broken = {
+            "no fallback": filled.replace("PerMonitorV2, System", "PerMonitorV2"),
+            "version 1 only": filled.replace("PerMonitorV2, System", "PerMonitor, System"),
+            "unaware before 1607": filled.replace(">true</dpiAware>", ">false</dpiAware>"),
+            "no dpiAwareness": re.sub(r"\s*<dpiAwareness [^\n]*", "", filled),
+            "settings gone": re.sub(r"(?s)\s*<application xmlns=\"urn:schemas-microsoft-com:asm.v3\">.*?</application>",
+                                    "", filled),
+        }
+        for name, variant in broken.items():
+            with self.subTest(fault=name):
+                self.assertNotEqual(filled, variant, "mutation did not apply")
+                self.assertNotEqual([], check_manifest(variant, "highestAvailable", "x86"))
 
 
 if __name__ == "__main__":
