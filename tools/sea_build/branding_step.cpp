@@ -4,6 +4,7 @@
 
 #include "platform/file_stream.h"
 #include "tools/sea_build/pe/branding.h"
+#include "tools/sea_build/pe/le_bytes.h"
 #include "tools/sea_build/pe/pe_image.h"
 
 namespace {
@@ -64,21 +65,27 @@ bool BrandStub(const BuildOptions& options, const std::wstring& stub_path,
 
 bool StampInstallerChecksum(const std::wstring& path, const std::vector<uint8_t>& stub,
                             std::wstring& error) {
-    PeLayout layout;
-    if (!ReadPeLayout(stub, layout, error)) return false;
+    // The checksum field lies 64 bytes into the optional header in PE32
+    // and PE32+ alike; the stub's PE header has been checked already.
+    uint32_t pe_offset = 0;
+    if (!ByteReader(stub).U32(0x3C, pe_offset)) {
+        error = L"the stub has no PE header";
+        return false;
+    }
+    const uint64_t checksum_at = uint64_t{pe_offset} + 24 + 64;
     FILE* f = OpenStream(path, "r+b");
     if (!f) {
         error = L"cannot reopen " + path + L" for its checksum";
         return false;
     }
-    PeChecksum checksum(layout.ChecksumOffset());
+    PeChecksum checksum(checksum_at);
     std::vector<uint8_t> chunk(1 << 20);
     size_t n;
     while ((n = fread(chunk.data(), 1, chunk.size(), f)) > 0) checksum.Add(chunk.data(), n);
     const uint32_t value = checksum.Finish();
     const uint8_t field[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    bool ok = !ferror(f) && fseek(f, static_cast<long>(layout.ChecksumOffset()), SEEK_SET) == 0 &&
+    bool ok = !ferror(f) && fseek(f, static_cast<long>(checksum_at), SEEK_SET) == 0 &&
               fwrite(field, 1, sizeof field, f) == sizeof field;
     ok = fclose(f) == 0 && ok;
     if (!ok) error = L"cannot write the checksum into " + path;
