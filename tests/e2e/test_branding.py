@@ -18,6 +18,7 @@ import unittest
 import zipfile
 import zlib
 
+import guitest
 from seatest import (IS_WINDOWS_BUILD, LAUNCHER, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase,
                      exit_status, launcher_bytes)
 
@@ -367,6 +368,55 @@ class UnderWine(BrandingTestCase):
         self.assertEqual(len(work), 1)
         with open(os.path.join(temp, work[0], "readme.txt"), "rb") as f:
             self.assertEqual(f.read(), b"hello\n" * 1000)
+
+
+def setUpModule():
+    guitest.start_session()
+
+
+def tearDownModule():
+    guitest.end_session()
+
+
+class BrandedDialog(guitest.GuiTestCase):
+    """The dialog of a branded installer shows the vendor's icon."""
+
+    def test_dialog_shows_the_vendor_icon(self):
+        stub = stub_path()
+        if not TOOL or not stub:
+            self.skipTest("needs sea-build and the Windows stub")
+        tree = os.path.join(self.scratch, "tree")
+        os.makedirs(os.path.join(tree, "Windows"))
+        with open(os.path.join(tree, "Windows", "setup.exe"), "wb") as f:
+            f.write(launcher_bytes())
+        with open(os.path.join(tree, "Windows", "exitcode.txt"), "w") as f:
+            f.write("7")
+        # Enough data that the dialog stays up for the screenshot.
+        with open(os.path.join(tree, "data.bin"), "wb") as f:
+            f.write(os.urandom(guitest.BIG_PAYLOAD_MB << 20))
+        icon = os.path.join(self.scratch, "vendor.ico")
+        with open(icon, "wb") as f:
+            f.write(icon_file(VENDOR_IMAGES))
+        out = os.path.join(self.scratch, "setup.exe")
+        command = [RUNNER, TOOL, tree, "-o", out, "--stub", stub, "-q", "-1", "--icon", icon,
+                   "--version-info", "FileDescription=Acme Setup"]
+        if pefile and pefile.PE(stub, fast_load=True).OPTIONAL_HEADER.Magic == 0x20B:
+            command.append("--allow-pe32plus")
+        built = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=600)
+        self.assertEqual(built.returncode, 0, built.stderr)
+
+        self.start(out)
+        window = self.wait_for_dialog()
+        self.watch_progress(window, until=lambda fill: fill > 0.05)
+        full = os.path.join(self.scratch, "full.png")
+        guitest.screenshot(full)
+        rect = guitest.window_rect(window)
+        icon_rect = self.template.rect_on_screen(1002, rect)
+        self.save_screenshot(full, rect, "branded-en-preparing")
+        vendor = [p for row in guitest.pixels(full, icon_rect) for p in row
+                  if all(abs(a - b) < 40 for a, b in zip(p, VENDOR_COLOUR))]
+        self.assertGreater(len(vendor), 50, "the vendor's icon is not in the dialog")
+        self.assertEqual(self.wait_for_exit(), 7)
 
 
 if __name__ == "__main__":
