@@ -48,11 +48,14 @@ SETTINGS = {
 }
 
 
-def stub_path():
-    if IS_WINDOWS_BUILD:
-        return SEA_EXE
+def stub_path(to_run=False):
+    """The stub to brand: the 32-bit product when it has been built, unless
+    the installer is to run (this host's Wine may run only the build under
+    test); otherwise the Windows build under test."""
     product = os.path.join(SOURCE_DIR, "build", "win32", "bin", "sea.exe")
-    return product if os.path.exists(product) else None
+    if os.path.exists(product) and not to_run:
+        return product
+    return SEA_EXE if IS_WINDOWS_BUILD else None
 
 
 def bitmap_image(size, colour):
@@ -115,11 +118,12 @@ def group_members(data):
 
 
 class BrandingTestCase(SeaTestCase):
+    to_run = False  # the installers built are run under Wine
 
     def setUp(self):
         if not TOOL:
             self.skipTest("SEA_BUILD_TOOL is not set (run through ctest)")
-        self.stub = stub_path()
+        self.stub = stub_path(self.to_run)
         if not self.stub:
             self.skipTest("no Windows stub built yet (build/win32/bin/sea.exe)")
         super().setUp()
@@ -336,6 +340,7 @@ class BadInput(BrandingTestCase):
 @unittest.skipUnless(IS_WINDOWS_BUILD and PROBE and LAUNCHER,
                      "the Windows build runs the installer and version_probe under Wine")
 class UnderWine(BrandingTestCase):
+    to_run = True
 
     def probe(self, path):
         result = self.run_sea([path], exe=PROBE)
@@ -382,7 +387,7 @@ class BrandedDialog(guitest.GuiTestCase):
     """The dialog of a branded installer shows the vendor's icon."""
 
     def test_dialog_shows_the_vendor_icon(self):
-        stub = stub_path()
+        stub = stub_path(to_run=True)
         if not TOOL or not stub:
             self.skipTest("needs sea-build and the Windows stub")
         tree = os.path.join(self.scratch, "tree")
@@ -393,7 +398,7 @@ class BrandedDialog(guitest.GuiTestCase):
             f.write("7")
         # Enough data that the dialog stays up for the screenshot.
         with open(os.path.join(tree, "data.bin"), "wb") as f:
-            f.write(os.urandom(guitest.BIG_PAYLOAD_MB << 20))
+            f.write(os.urandom(2 * guitest.BIG_PAYLOAD_MB << 20))
         icon = os.path.join(self.scratch, "vendor.ico")
         with open(icon, "wb") as f:
             f.write(icon_file(VENDOR_IMAGES))
@@ -408,14 +413,21 @@ class BrandedDialog(guitest.GuiTestCase):
         self.start(out)
         window = self.wait_for_dialog()
         self.watch_progress(window, until=lambda fill: fill > 0.05)
+        # Screenshots until one shows the painted dialog with the icon; the
+        # dialog must still be up after the shot, or the shot is not of it.
         full = os.path.join(self.scratch, "full.png")
-        guitest.screenshot(full)
-        rect = guitest.window_rect(window)
-        icon_rect = self.template.rect_on_screen(1002, rect)
-        self.save_screenshot(full, rect, "branded-en-preparing")
-        vendor = [p for row in guitest.pixels(full, icon_rect) for p in row
-                  if all(abs(a - b) < 40 for a, b in zip(p, VENDOR_COLOUR))]
+        vendor = []
+        deadline = time.time() + 60
+        while not vendor and time.time() < deadline and guitest.find_dialog() == window:
+            rect = guitest.window_rect(window)
+            guitest.screenshot(full)
+            if guitest.find_dialog() != window:
+                break
+            icon_rect = self.template.rect_on_screen(1002, rect)
+            vendor = [p for row in guitest.pixels(full, icon_rect) for p in row
+                      if all(abs(a - b) < 40 for a, b in zip(p, VENDOR_COLOUR))]
         self.assertGreater(len(vendor), 50, "the vendor's icon is not in the dialog")
+        self.save_screenshot(full, rect, "branded-en-preparing")
         self.assertEqual(self.wait_for_exit(), 7)
 
 
