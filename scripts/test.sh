@@ -21,6 +21,7 @@ packages=(
   fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
+  python3-pefile icoutils  # independent readers of the branded installers' resources
 )
 install_missing() {
   local missing=()

@@ -19,6 +19,7 @@
 #include "platform/format.h"
 #include "platform/module.h"
 #include "platform/path.h"
+#include "tools/sea_build/branding_step.h"
 #include "tools/sea_build/entry_stamp.h"
 #include "tools/sea_build/output_file.h"
 #include "tools/sea_build/payload.h"
@@ -226,8 +227,9 @@ void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& outp
 }
 
 // Loads and checks the stub; the default is sea.exe beside this program.
-bool LoadStub(const BuildOptions& options, std::vector<uint8_t>& stub, std::wstring& error) {
-    std::wstring path = options.stub;
+bool LoadStub(const BuildOptions& options, std::wstring& path, std::vector<uint8_t>& stub,
+              std::wstring& error) {
+    path = options.stub;
     if (path.empty()) {
         const PathParts own = SplitPath(GetOwnModulePath());
         path = own.drive + own.directory + L"sea.exe";
@@ -253,8 +255,10 @@ bool LoadStub(const BuildOptions& options, std::vector<uint8_t>& stub, std::wstr
 
 int BuildInstaller(const BuildOptions& options, bool progress) {
     std::vector<uint8_t> stub;
-    std::wstring error;
-    if (!LoadStub(options, stub, error)) return Failure(error);
+    std::wstring stub_path, error;
+    if (!LoadStub(options, stub_path, stub, error) || !BrandStub(options, stub_path, stub, error)) {
+        return Failure(error);
+    }
     const std::wstring output = Absolute(options.output);
     const PathParts out_parts = SplitPath(output);
     const std::wstring launcher_name = options.launcher.empty()
@@ -289,7 +293,8 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     ProgressBar bar(progress);
     Written written;
     if (!WriteInstaller(finished, stub, launcher, root, walk, options.level, rule, bar, written,
-                        error)) {
+                        error) ||
+        !StampInstallerChecksum(finished, stub, error)) {
         return Failure(error);
     }
     const bool sign = !options.certificate.empty();

@@ -67,6 +67,12 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
                 error = L"--sign needs a certificate file and a key file";
                 return false;
             }
+        } else if (a == L"--icon") {
+            if (!TakeValue(arguments, i, options.icon, error)) return false;
+        } else if (a == L"--version-info") {
+            std::wstring setting;
+            if (!TakeValue(arguments, i, setting, error)) return false;
+            options.version_info.push_back(setting);
         } else if (a == L"--allow-pe32plus") {
             options.allow_pe32plus = true;
         } else if (a == L"-q" || a == L"--quiet") {
@@ -111,6 +117,14 @@ const wchar_t* UsageText() {
            L"                        *.lzh *.arj are stored without trying, as zip does\n"
            L"  --sign CERT KEY       sign the result with osslsigncode (PEM or DER\n"
            L"                        certificate and private key)\n"
+           L"  --icon FILE.ico       the installer's icon: every image of FILE.ico\n"
+           L"                        replaces the stub's application icon\n"
+           L"  --version-info KEY=VALUE\n"
+           L"                        version information shown by Explorer and the\n"
+           L"                        elevation prompt (repeatable); keys: ProductName,\n"
+           L"                        CompanyName, FileDescription, FileVersion,\n"
+           L"                        ProductVersion, LegalCopyright, OriginalFilename,\n"
+           L"                        InternalName, Comments; the versions are a.b.c.d\n"
            L"  -q, --quiet           no progress bar and no summary\n"
            L"  --list                list the entries of an installer\n"
            L"  --test                check every entry of an installer against its CRC-32\n"

@@ -18,6 +18,8 @@ struct BuildOptions {
     std::wstring certificate;    // both set: sign the result
     std::wstring key;
     bool quiet = false;          // no progress bar, no summary
+    std::wstring icon;           // --icon: the installer's application icon
+    std::vector<std::wstring> version_info;  // --version-info KEY=VALUE, as given
 };
 
 // Parses the arguments after the program name. False with a one-line
