@@ -14,6 +14,7 @@
 #include "platform/directory.h"
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
+#include "platform/file_replace.h"
 #include "platform/file_stream.h"
 #include "platform/file_truncate.h"
 #include "platform/format.h"
@@ -241,13 +242,24 @@ void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::vector<std::w
     }
 }
 
-// Loads and checks the stub; the default is sea.exe beside this program.
+// sea.exe beside this program (a build tree, a Windows folder), else where
+// an installed package keeps it: ../lib/quillora-sea/sea.exe from this
+// program's folder (/usr/bin/sea-build, /usr/lib/quillora-sea/sea.exe).
+std::wstring DefaultStubPath() {
+    const PathParts own = SplitPath(GetOwnModulePath());
+    const std::wstring beside = own.drive + own.directory + L"sea.exe";
+    std::wstring parent = own.directory;
+    if (!parent.empty() && IsPathSeparator(parent.back())) parent.pop_back();
+    while (!parent.empty() && !IsPathSeparator(parent.back())) parent.pop_back();
+    const std::wstring installed = own.drive + parent + L"lib" + kPathSeparator + L"quillora-sea" +
+                                   kPathSeparator + L"sea.exe";
+    return PathExists(beside) || parent.empty() || !PathExists(installed) ? beside : installed;
+}
+
+// Loads and checks the stub (default: DefaultStubPath).
 bool LoadStub(const BuildOptions& options, std::vector<uint8_t>& stub, std::wstring& error) {
     std::wstring path = options.stub;
-    if (path.empty()) {
-        const PathParts own = SplitPath(GetOwnModulePath());
-        path = own.drive + own.directory + L"sea.exe";
-    }
+    if (path.empty()) path = DefaultStubPath();
     if (!ReadWholeFile(path, stub)) {
         error = L"cannot read the stub " + path + (options.stub.empty() ? L" (use --stub)" : L"");
         return false;
@@ -283,9 +295,20 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     TreeWalk walk;
     if (!WalkTree(root, walk, error)) return Failure(error);
     for (const std::wstring& warning : walk.warnings) Warn(warning);
-    const bool sign = !options.certificate.empty();
+    const bool sign = options.signing();
+    Signer signer;
+    if (sign) {
+        std::wstring warning;
+        if (!signer.Prepare(options, warning, error)) return Failure(error);
+        if (!warning.empty()) Warn(warning);
+    }
+    // Signing writes the unsigned installer and the signed one under
+    // temporary names; the output appears only when both succeeded.
     const std::wstring unsigned_path = sign ? output + L".unsigned" : output;
-    LeaveOut(walk, root, {output, unsigned_path});
+    const std::wstring signed_path = output + L".signed";
+    std::vector<std::wstring> left_out = {output, unsigned_path, signed_path};
+    for (const std::wstring& secret : signer.secret_files()) left_out.push_back(Absolute(secret));
+    LeaveOut(walk, root, left_out);
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;
     for (wchar_t& c : launcher_path) {
@@ -303,14 +326,18 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         return Failure(error);
     }
     if (sign) {
-        DeleteFilePath(output);
-        const bool signed_ok = SignWithOsslsigncode(Absolute(options.certificate),
-                                                    Absolute(options.key), unsigned_path, output,
-                                                    error);
+        bool signed_ok = signer.Sign(unsigned_path, signed_path, error) &&
+                         CheckFinishedInstaller(signed_path, written.end_record, error);
         DeleteFilePath(unsigned_path);
-        if (!signed_ok) return Failure(error);
-    }
-    if (!CheckFinishedInstaller(output, written.end_record, error)) {
+        if (signed_ok && !ReplaceFileWith(signed_path, output)) {
+            signed_ok = false;
+            error = L"cannot rename " + signed_path + L" to " + output;
+        }
+        if (!signed_ok) {
+            DeleteFilePath(signed_path);
+            return Failure(error);
+        }
+    } else if (!CheckFinishedInstaller(output, written.end_record, error)) {
         DeleteFilePath(output);
         return Failure(error);
     }
