@@ -21,6 +21,7 @@ packages=(
   fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
+  lintian man-db  # the Debian package check: lintian's verdict, man -w sea-build
 )
 install_missing() {
   local missing=()
@@ -83,6 +84,15 @@ if i686-w64-mingw32-objdump -p build/win32/bin/sea.exe | grep 'DLL Name' |
     grep -v -i -E 'KERNEL32|USER32|GDI32|SHELL32|OLE32|ADVAPI32|msvcrt' ; then
   echo "sea.exe imports a DLL that Windows does not always take from its system folder" >&2; exit 1
 fi
+
+# --- 3b. Debian package ------------------------------------------------------
+# Built from a release build with the 32-bit stub above; the check installs
+# and removes it again when run as root.
+step "Debian package (quillora-sea)"
+cmake --preset package >/dev/null
+cmake --build build/package -j "$jobs"
+(cd build/package && ctest --output-on-failure -V -R '^package_' | grep -E '^[0-9]+: (lintian|package size|[EW]:)|tests passed|FAILED' || true)
+(cd build/package && ctest --output-on-failure >/dev/null) || { echo "the package check failed (see build/package/Testing)" >&2; exit 1; }
 
 # --- 4. Windows tests under Wine -------------------------------------------
 # The product is 32-bit. Hosts without 32-bit execution (no IA-32 emulation in
