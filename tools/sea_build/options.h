@@ -11,7 +11,7 @@ struct BuildOptions {
     std::wstring source_dir;     // Build: the tree to pack
     std::wstring output;         // Build: the installer to write
     std::wstring installer;      // List, Test, Verify: the installer to read
-    std::wstring stub;           // empty: sea.exe beside this program
+    std::wstring stub;           // empty: the default stub (see --help)
     std::wstring launcher;       // empty: "Windows\" + the output's file name
     int level = 6;               // 0 stores every file
     bool allow_pe32plus = false; // accept a 64-bit (test) stub
