@@ -15,6 +15,7 @@ import threading
 import time
 import unittest
 import zipfile
+from http.server import BaseHTTPRequestHandler, HTTPServer
 
 from payload import build_installer, zip_bytes
 from seatest import (BUILD_DIR, IS_WINDOWS_BUILD, SEA_EXE, SOURCE_DIR, InstallerTestCase,
@@ -44,6 +45,19 @@ extendedKeyUsage = codeSigning
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
+[ tsa_ext ]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+[ tsa ]
+default_tsa = tsa_config
+[ tsa_config ]
+serial = tsaserial
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
 [ req ]
 distinguished_name = dn
 [ dn ]
@@ -95,6 +109,44 @@ class TestCA:
         self.openssl("pkcs12", "-export", "-in", cert, "-inkey", key, "-certfile", self.cert,
                      "-passout", "env:PFX_PASSWORD", "-out", name + ".pfx", env=env)
         return self.path(name + ".pfx")
+
+
+class TimeStampServer:
+    """An RFC 3161 time stamp authority on 127.0.0.1 for a few requests:
+    openssl ts answers each query with a reply signed by a TSA certificate
+    of ca."""
+
+    def __init__(self, ca):
+        ca_dir = ca.dir
+        with open(ca.path("tsaserial"), "w") as f:
+            f.write("01\n")
+        signer, key = ca.issue("tsa", extensions="tsa_ext")
+
+        class Handler(BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers["Content-Length"]))
+                reply = subprocess.run(
+                    ["openssl", "ts", "-reply", "-config", "ca.cnf", "-queryfile", "/dev/stdin",
+                     "-signer", signer, "-inkey", key, "-chain", "ca.pem", "-out", "/dev/stdout"],
+                    cwd=ca_dir, input=query, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                self.send_response(200 if reply.returncode == 0 else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply.stdout)))
+                self.end_headers()
+                self.wfile.write(reply.stdout)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = HTTPServer(("127.0.0.1", 0), Handler)
+        self.server.timeout = 60
+        self.url = "http://127.0.0.1:%d/" % self.server.server_address[1]
+        self.thread = threading.Thread(target=self.server.handle_request)
+        self.thread.start()
+
+    def close(self):
+        self.thread.join(120)
+        self.server.server_close()
 
 
 def osslsigncode_verify(path, ca):
@@ -197,6 +249,23 @@ class Signing(SeaTestCase):
         described = osslsigncode_verify(os.path.join(self.scratch, "pfx-env.exe"), self.ca.cert)
         self.assertIn(b"Vendor App", described.stdout)
         self.assertIn(b"https://example.com/", described.stdout)
+
+    def test_time_stamp_from_an_rfc3161_server(self):
+        server = TimeStampServer(self.ca)
+        out = os.path.join(self.scratch, "stamped.exe")
+        try:
+            result = self.build(out, "--pkcs12", self.pfx, "--password-file", self.password_file,
+                                "--timestamp", server.url)
+        finally:
+            server.close()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        code, text = self.verify(out, self.ca.cert)
+        self.assertEqual(code, 0, text)
+        self.assertIn("time-stamped ", text)
+        check = subprocess.run(["osslsigncode", "verify", "-CAfile", self.ca.cert, "-TSA-CAfile",
+                                self.ca.cert, "-in", out], stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT)
+        self.assertIn(b"Timestamp Server Signature verification: ok", check.stdout)
 
     def test_verify_names_what_is_wrong(self):
         signed = os.path.join(self.scratch, "signed.exe")

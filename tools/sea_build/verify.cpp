@@ -202,14 +202,17 @@ int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progr
         return Verdict(path, L"cannot check the signature: osslsigncode was not found on PATH");
     }
     std::vector<std::wstring> arguments = {L"verify", L"-in", path};
-    if (!ca.empty()) arguments.insert(arguments.end(), {L"-CAfile", ca});
+    if (!ca.empty()) arguments.insert(arguments.end(), {L"-CAfile", ca, L"-TSA-CAfile", ca});
     const CapturedRun run = RunCaptured(osslsigncode, arguments, std::string(), 0);
     const std::wstring signer = SignerOf(run.output);
     if (!run.started) return Verdict(path, L"cannot start " + osslsigncode);
     if (run.exit_code != 0) return Verdict(path, SignatureReason(run.output, ca, signer));
+    const std::wstring stamp =
+        Utf8ToWide(After(LineWith(run.output, "Timestamp time:"), "Timestamp time:"));
     WriteConsoleText(ConsoleStream::Output,
                      L"OK: " + path + L": " + sound + L", end record " +
                          std::to_wstring(view.size - end_record) +
-                         L" bytes from the end, signature by " + signer + L" verified\n");
+                         L" bytes from the end, signature by " + signer + L" verified" +
+                         (stamp.empty() ? L"" : L", time-stamped " + stamp) + L"\n");
     return 0;
 }
