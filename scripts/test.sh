@@ -21,7 +21,7 @@ packages=(
   fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
-  lintian man-db  # the Debian package check: lintian's verdict, man -w sea-build
+  lintian man-db dpkg-dev  # the Debian package: dpkg-shlibdeps for cpack, lintian, man -w sea-build
 )
 install_missing() {
   local missing=()

@@ -58,7 +58,8 @@ bool Spawn(const std::wstring& program, const std::vector<std::wstring>& argumen
     posix_spawn_file_actions_adddup2(&actions, in_read, 0);
     posix_spawn_file_actions_adddup2(&actions, out_write, 1);
     posix_spawn_file_actions_adddup2(&actions, out_write, 2);
-    const int result = posix_spawn(&pid, strings[0].c_str(), &actions, nullptr, argv.data(), environ);
+    const int result =
+        posix_spawn(&pid, strings[0].c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return result == 0;
 }
@@ -117,7 +118,8 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
         close(in_pipe[1]);
         return run;
     }
-    int in_read = in_pipe[0], in_write = in_pipe[1], out_read = out_pipe[0], out_write = out_pipe[1];
+    int in_read = in_pipe[0], in_write = in_pipe[1], out_read = out_pipe[0],
+        out_write = out_pipe[1];
     IgnoreBrokenPipe ignore;
     pid_t pid = 0;
     run.started = Spawn(program, arguments, in_read, out_write, pid);
@@ -130,15 +132,19 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
     }
     const int64_t deadline = timeout_ms == 0 ? 0 : NowMs() + timeout_ms;
     int status = 0;
-    if (!Exchange(in_write, out_read, input, deadline, run.output) || !Reap(pid, deadline, status)) {
+    if (!Exchange(in_write, out_read, input, deadline, run.output) ||
+        !Reap(pid, deadline, status)) {
         kill(pid, SIGKILL);
         Reap(pid, 0, status);
         run.timed_out = true;
     }
     CloseFd(in_write);
     CloseFd(out_read);
-    if (!run.timed_out && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
-    else if (!run.timed_out && WIFSIGNALED(status)) run.exit_code = 128 + WTERMSIG(status);
+    if (!run.timed_out && WIFEXITED(status)) {
+        run.exit_code = WEXITSTATUS(status);
+    }
+    else if (!run.timed_out && WIFSIGNALED(status))
+        run.exit_code = 128 + WTERMSIG(status);
     return run;
 }
 

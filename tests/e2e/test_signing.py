@@ -228,8 +228,8 @@ class Signing(SeaTestCase):
                              "--sign-name", "Vendor App", "--sign-url", "https://example.com/"],
                             {"VENDOR_PASS": PASSWORD}),
         }
-        branded = b"--icon" in self.tool(["--help"]).stdout
-        if branded:  # the builder can brand the stub: sign a branded installer too
+        if b"--version-info" in self.tool(["--help"]).stdout:
+            # The builder can brand the stub: sign a branded installer too.
             ways["branded.exe"] = (["--version-info", "ProductName=Vendor App", "--pkcs12",
                                     self.pfx, "--password-file", self.password_file], None)
         for name, (args, env) in ways.items():

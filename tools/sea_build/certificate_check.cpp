@@ -17,7 +17,8 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
     const int64_t era = (year >= 0 ? year : year - 399) / 400;
     const int64_t year_of_era = year - era * 400;
     const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
     return era * 146097 + day_of_era - 719468;
 }
 
@@ -36,9 +37,15 @@ std::string Trimmed(const std::string& text) {
 bool DescribeCertificate(const std::wstring& openssl, const std::wstring& file,
                          const std::string& pem, const wchar_t* format, CertificateFacts& facts,
                          std::string& output) {
-    std::vector<std::wstring> arguments = {L"x509", L"-noout", L"-subject", L"-startdate",
-                                           L"-enddate", L"-ext", L"keyUsage,extendedKeyUsage",
-                                           L"-inform", format};
+    std::vector<std::wstring> arguments = {L"x509",
+                                           L"-noout",
+                                           L"-subject",
+                                           L"-startdate",
+                                           L"-enddate",
+                                           L"-ext",
+                                           L"keyUsage,extendedKeyUsage",
+                                           L"-inform",
+                                           format};
     if (!file.empty()) {
         arguments.push_back(L"-in");
         arguments.push_back(file);
@@ -73,8 +80,8 @@ bool ParseOpensslTime(const std::string& text, int64_t& seconds) {
     char month[4] = {0, 0, 0, 0};
     char zone[4] = {0, 0, 0, 0};
     int day = 0, hour = 0, minute = 0, second = 0, year = 0;
-    if (sscanf(text.c_str(), "%3s %d %d:%d:%d %d %3s", month, &day, &hour, &minute, &second,
-               &year, zone) != 7 ||
+    if (sscanf(text.c_str(), "%3s %d %d:%d:%d %d %3s", month, &day, &hour, &minute, &second, &year,
+               zone) != 7 ||
         strcmp(zone, "GMT") != 0) {
         return false;
     }
@@ -108,7 +115,8 @@ bool ParseCertificateFacts(const std::string& output, CertificateFacts& facts) {
             facts.has_extended_key_usage = true;
             section = Section::ExtendedKeyUsage;
         } else if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            if (section == Section::KeyUsage && line.find("Digital Signature") != std::string::npos) {
+            if (section == Section::KeyUsage &&
+                line.find("Digital Signature") != std::string::npos) {
                 facts.digital_signature = true;
             }
             if (section == Section::ExtendedKeyUsage &&
@@ -139,8 +147,8 @@ std::wstring CertificateProblem(const CertificateFacts& facts, int64_t now) {
 bool ReadPkcs12Certificate(const std::wstring& openssl, const std::wstring& pkcs12,
                            const std::string& password, CertificateFacts& facts,
                            std::wstring& error) {
-    std::vector<std::wstring> arguments = {L"pkcs12", L"-in", pkcs12, L"-nokeys", L"-clcerts",
-                                           L"-passin", PassSource(password)};
+    std::vector<std::wstring> arguments = {
+        L"pkcs12", L"-in", pkcs12, L"-nokeys", L"-clcerts", L"-passin", PassSource(password)};
     CapturedRun run = RunCaptured(openssl, arguments, PassInput(password), 0);
     if (run.started && run.exit_code != 0 && !LooksLikeWrongPassword(run.output)) {
         // Files written with the old RC2 and 3DES ciphers need the legacy provider.
@@ -181,14 +189,15 @@ bool ReadCertificateFile(const std::wstring& openssl, const std::wstring& certif
 
 bool CheckPrivateKey(const std::wstring& openssl, const std::wstring& key,
                      const std::string& password, std::wstring& error) {
-    const CapturedRun run = RunCaptured(
-        openssl, {L"pkey", L"-in", key, L"-noout", L"-passin", PassSource(password)},
-        PassInput(password), 0);
+    const CapturedRun run =
+        RunCaptured(openssl, {L"pkey", L"-in", key, L"-noout", L"-passin", PassSource(password)},
+                    PassInput(password), 0);
     if (run.started && run.exit_code == 0) return true;
     if (!LooksLikeWrongPassword(run.output)) {
         error = L"cannot read the private key " + key + L" (not a PEM or DER key)";
     } else if (password.empty()) {
-        error = L"the private key " + key + L" needs a password (--password-file or --password-env)";
+        error =
+            L"the private key " + key + L" needs a password (--password-file or --password-env)";
     } else {
         error = L"the private key " + key + L": wrong password";
     }

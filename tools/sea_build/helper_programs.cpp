@@ -75,7 +75,8 @@ std::wstring ReasonLine(const std::string& output) {
     std::string queue_reason;
     for (const std::string& line : OutputLines(output)) {
         const size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos || line == "Failed" || line.rfind("Connecting to ", 0) == 0) {
+        if (first == std::string::npos || line == "Failed" ||
+            line.rfind("Connecting to ", 0) == 0) {
             continue;
         }
         if (IsErrorQueueLine(line)) {

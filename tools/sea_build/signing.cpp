@@ -24,7 +24,9 @@ bool ReadFirstLine(const std::wstring& path, std::string& line) {
     char chunk[4096];
     size_t n;
     std::string bytes;
-    while (bytes.size() < 65536 && (n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+    while (bytes.size() < 65536 && (n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        bytes.append(chunk, n);
+    }
     const bool ok = !ferror(f);
     fclose(f);
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);  // a UTF-8 byte order mark
@@ -53,7 +55,8 @@ std::wstring PasswordSource() {
 // The line of a failed time-stamped signing that names the server's fault.
 std::wstring TimestampReason(const std::string& output) {
     for (const std::string& line : OutputLines(output)) {
-        if (line.find("HTTP failure") != std::string::npos || line.find("Failed to get") != std::string::npos) {
+        if (line.find("HTTP failure") != std::string::npos ||
+            line.find("Failed to get") != std::string::npos) {
             return Utf8ToWide(line);
         }
     }
@@ -81,7 +84,8 @@ bool Signer::ReadPassword(const BuildOptions& options, std::wstring& error) {
     } else if (!options.password_env.empty()) {
         std::wstring value;
         if (!GetEnvVar(options.password_env.c_str(), 32768, value) || value.empty()) {
-            error = L"the environment variable " + options.password_env + L" (--password-env) is not set";
+            error = L"the environment variable " + options.password_env +
+                    L" (--password-env) is not set";
             return false;
         }
         password_ = WideToUtf8(value);
@@ -95,9 +99,9 @@ bool Signer::ReadPassword(const BuildOptions& options, std::wstring& error) {
 
 bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
                        std::wstring& error) const {
-    const std::vector<std::wstring> files = options.pkcs12.empty()
-                                                ? std::vector<std::wstring>{options.certificate, options.key}
-                                                : std::vector<std::wstring>{options.pkcs12};
+    const std::vector<std::wstring> files =
+        options.pkcs12.empty() ? std::vector<std::wstring>{options.certificate, options.key}
+                               : std::vector<std::wstring>{options.pkcs12};
     for (const std::wstring& file : files) {
         if (!Readable(file)) {
             error = L"cannot read " + file + (file == options.key ? L" (the private key)" : L"");
@@ -106,7 +110,8 @@ bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
     }
     const std::wstring openssl = FindProgram(L"openssl");
     if (openssl.empty()) {
-        warning = L"openssl was not found on PATH: the certificate's dates and purpose are not checked";
+        warning =
+            L"openssl was not found on PATH: the certificate's dates and purpose are not checked";
         return true;
     }
     CertificateFacts facts;
@@ -133,9 +138,15 @@ bool Signer::Prepare(const BuildOptions& options, std::wstring& warning, std::ws
         key_arguments_ = {L"-pkcs12", options.pkcs12};
         secret_files_.push_back(options.pkcs12);
     }
-    if (have_password_) key_arguments_.insert(key_arguments_.end(), {L"-readpass", PasswordSource()});
-    if (!options.sign_name.empty()) key_arguments_.insert(key_arguments_.end(), {L"-n", options.sign_name});
-    if (!options.sign_url.empty()) key_arguments_.insert(key_arguments_.end(), {L"-i", options.sign_url});
+    if (have_password_) {
+        key_arguments_.insert(key_arguments_.end(), {L"-readpass", PasswordSource()});
+    }
+    if (!options.sign_name.empty()) {
+        key_arguments_.insert(key_arguments_.end(), {L"-n", options.sign_name});
+    }
+    if (!options.sign_url.empty()) {
+        key_arguments_.insert(key_arguments_.end(), {L"-i", options.sign_url});
+    }
     if (!options.timestamp.empty()) {
         key_arguments_.insert(key_arguments_.end(), {L"-ts", options.timestamp});
         timestamp_ = options.timestamp;
@@ -149,8 +160,8 @@ bool Signer::Sign(const std::wstring& in_path, const std::wstring& out_path,
     std::vector<std::wstring> arguments = {L"sign"};
     arguments.insert(arguments.end(), key_arguments_.begin(), key_arguments_.end());
     arguments.insert(arguments.end(), {L"-in", in_path, L"-out", out_path});
-    const CapturedRun run =
-        RunCaptured(osslsigncode_, arguments, have_password_ ? password_ : std::string(), timeout_ms_);
+    const CapturedRun run = RunCaptured(osslsigncode_, arguments,
+                                        have_password_ ? password_ : std::string(), timeout_ms_);
     if (run.started && !run.timed_out && run.exit_code == 0 && PathExists(out_path)) return true;
     DeleteFilePath(out_path);
     if (!run.started) {
@@ -162,8 +173,8 @@ bool Signer::Sign(const std::wstring& in_path, const std::wstring& out_path,
                                        run.output.find("HTTP") != std::string::npos)) {
         error = L"the time stamp server " + timestamp_ + L" failed: " + TimestampReason(run.output);
     } else {
-        error = L"osslsigncode cannot sign (exit code " + std::to_wstring(run.exit_code) +
-                L"): " + ReasonLine(run.output);
+        error = L"osslsigncode cannot sign (exit code " + std::to_wstring(run.exit_code) + L"): " +
+                ReasonLine(run.output);
     }
     return false;
 }

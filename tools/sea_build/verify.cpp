@@ -55,7 +55,9 @@ bool ReadView(const std::wstring& path, FileView& view) {
 // Empty, or a reason when the file is no PE image.
 std::wstring CertificateTable(const FileView& view, uint32_t& offset, uint32_t& size) {
     const std::vector<uint8_t>& h = view.head;
-    if (h.size() < 64 || h[0] != 'M' || h[1] != 'Z') return L"not a Windows executable (no MZ header)";
+    if (h.size() < 64 || h[0] != 'M' || h[1] != 'Z') {
+        return L"not a Windows executable (no MZ header)";
+    }
     const uint32_t pe = Le32(&h[0x3C]);
     if (uint64_t{pe} + 24 + 2 > h.size() || memcmp(&h[pe], "PE\0\0", 4) != 0) {
         return L"not a Windows executable (no PE header)";
@@ -108,12 +110,14 @@ std::wstring CheckLayout(const FileView& view, int64_t payload_end, bool is_sign
     }
     if (padding < 8) expected_end += padding;
     if (payload_end > expected_end) {
-        return std::to_wstring(payload_end - expected_end) + L" unexpected bytes follow the payload" +
+        return std::to_wstring(payload_end - expected_end) +
+               L" unexpected bytes follow the payload" +
                (is_signed ? L" (before the signature)" : L"");
     }
     if (view.size - end_record > kEndRecordWindow) {
         return L"the ZIP end record lies " + std::to_wstring(view.size - end_record) +
-               L" bytes before the end of the file; the self-extractor searches only the last 66000";
+               L" bytes before the end of the file; the self-extractor searches only the last "
+               L"66000";
     }
     return std::wstring();
 }
@@ -189,11 +193,11 @@ int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progr
         if (!check.archive_error.empty()) {
             return Verdict(path, L"the ZIP directory cannot be read: " + check.archive_error);
         }
-        return Verdict(path, L"the payload is damaged: entry " + check.failures[0] +
-                                 (check.failures.size() > 1
-                                      ? L" (and " + std::to_wstring(check.failures.size() - 1) +
-                                            L" more)"
-                                      : L""));
+        return Verdict(path,
+                       L"the payload is damaged: entry " + check.failures[0] +
+                           (check.failures.size() > 1
+                                ? L" (and " + std::to_wstring(check.failures.size() - 1) + L" more)"
+                                : L""));
     }
     const std::wstring sound = std::to_wstring(check.entries) + L" entries, every CRC-32 matches";
     if (!is_signed) return Verdict(path, L"not signed (" + sound + L")");
