@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "platform/environment.h"
 #include "platform/process_capture.h"
 
 namespace {
@@ -74,6 +75,20 @@ TEST_F(RunCapturedTest, AProgramThatIgnoresItsInputDoesNotTakeTheCallerDown) {
     const std::string big(1 << 20, 'x');  // more than a pipe holds
     const CapturedRun run = RunCaptured(L"/bin/true", {}, big, 0);
     EXPECT_EQ(run.exit_code, 0);
+}
+
+// Windows: the command interpreter stands in (ComSpec names it).
+TEST(RunCapturedWindows, CollectsOutputAndExitCodeOfTheCommandInterpreter) {
+    std::wstring comspec;
+    if (!StandardInputFileName().empty() || !GetEnvVar(L"ComSpec", 32768, comspec)) {
+        GTEST_SKIP() << "no Windows command interpreter here";
+    }
+    const CapturedRun run = RunCaptured(comspec, {L"/c", L"echo captured& exit 3"}, "x", 0);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 3);
+    EXPECT_NE(run.output.find("captured"), std::string::npos) << run.output;
+    EXPECT_FALSE(RunCaptured(L"C:\\nonexistent\\helper.exe", {}, "", 0).started);
 }
 
 }  // namespace
