@@ -171,6 +171,11 @@ class Signing(SeaTestCase):
         cls.server = cls.ca.issue("server", extensions="server")
         cls.stranger = cls.other_ca.issue("stranger")
         cls.pfx = cls.ca.pkcs12("vendor-pfx", PASSWORD)
+        # The certificate as a PKCS#7 file (.spc), which osslsigncode reads
+        # and openssl x509 does not.
+        cls.spc = os.path.join(cls.keys, "vendor.spc")
+        cls.ca.openssl("crl2pkcs7", "-nocrl", "-certfile", cls.good[0], "-outform", "DER",
+                       "-out", cls.spc)
         cls.password_file = os.path.join(cls.keys, "vendor.pass")
         with open(cls.password_file, "w", encoding="utf-8") as f:
             f.write(PASSWORD + "\n")
@@ -223,6 +228,7 @@ class Signing(SeaTestCase):
     def test_pem_and_pkcs12_signatures_verify(self):
         ways = {
             "pem.exe": (["--sign"] + list(self.good), None),
+            "spc.exe": (["--sign", self.spc, self.good[1]], None),
             "pfx-file.exe": (["--pkcs12", self.pfx, "--password-file", self.password_file], None),
             "pfx-env.exe": (["--pkcs12", self.pfx, "--password-env", "VENDOR_PASS",
                              "--sign-name", "Vendor App", "--sign-url", "https://example.com/"],

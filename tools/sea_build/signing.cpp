@@ -115,11 +115,18 @@ bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
         return true;
     }
     CertificateFacts facts;
-    const bool read = options.pkcs12.empty()
-                          ? CheckPrivateKey(openssl, options.key, password_, error) &&
-                                ReadCertificateFile(openssl, options.certificate, facts, error)
-                          : ReadPkcs12Certificate(openssl, options.pkcs12, password_, facts, error);
-    if (!read) return false;
+    if (options.pkcs12.empty()) {
+        if (!CheckPrivateKey(openssl, options.key, password_, error)) return false;
+        // osslsigncode also takes certificate files openssl x509 cannot read
+        // (PKCS#7 .spc files): those are signed with unchecked dates.
+        std::wstring unread;
+        if (!ReadCertificateFile(openssl, options.certificate, facts, unread)) {
+            warning = unread + L"; its dates and purpose are not checked";
+            return true;
+        }
+    } else if (!ReadPkcs12Certificate(openssl, options.pkcs12, password_, facts, error)) {
+        return false;
+    }
     error = CertificateProblem(facts, static_cast<int64_t>(std::time(nullptr)));
     return error.empty();
 }

@@ -21,8 +21,9 @@ public:
 
     // Finds osslsigncode (and openssl for the checks), reads the password,
     // and checks the key files and the certificate: readable with that
-    // password, valid now, meant for code signing. Without openssl the
-    // certificate checks are skipped with a warning in warning. False with
+    // password, valid now, meant for code signing. Without openssl, or for
+    // a certificate file openssl cannot read, the certificate checks are
+    // skipped with a warning in warning. False with
     // a one-line reason that never contains the password.
     bool Prepare(const BuildOptions& options, std::wstring& warning, std::wstring& error);
 
