@@ -22,6 +22,7 @@ packages=(
   zip unzip libarchive-tools p7zip-full osslsigncode openssl
   clang libclang-rt-14-dev valgrind hyperfine
   python3-pefile icoutils  # independent readers of the branded installers' resources
+  lintian man-db dpkg-dev  # the Debian package: dpkg-shlibdeps for cpack, lintian, man -w sea-build
 )
 install_missing() {
   local missing=()
@@ -88,6 +89,17 @@ fi
 # Two clean builds of the product stub in different directories must agree.
 step "Reproducible stub: sea.exe built a second time elsewhere"
 scripts/stub-reproducible.sh
+
+# --- 3b. Debian package ------------------------------------------------------
+# Built from a release build with the 32-bit stub above; the check installs
+# and removes it again when run as root.
+step "Debian package (quillora-sea)"
+cmake --preset package >/dev/null
+cmake --build build/package -j "$jobs"
+if ! (cd build/package && ctest --output-on-failure -V > package-check.log 2>&1); then
+  cat build/package/package-check.log; echo "the package check failed" >&2; exit 1
+fi
+grep -E '^[0-9]+: (lintian|package size|[EW]:)|tests passed' build/package/package-check.log || true
 
 # --- 4. Windows tests under Wine -------------------------------------------
 # The product is 32-bit. Hosts without 32-bit execution (no IA-32 emulation in

@@ -1,5 +1,6 @@
 #include "tools/sea_build/builder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
@@ -14,6 +15,7 @@
 #include "platform/directory.h"
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
+#include "platform/file_replace.h"
 #include "platform/file_stream.h"
 #include "platform/file_truncate.h"
 #include "platform/format.h"
@@ -213,27 +215,42 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
 
 // An output inside the tree (left over from an earlier build, or about to
 // be written), or a temporary file of one, must not be packed into itself.
-void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& output) {
+void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& output,
+              const std::vector<std::wstring>& secrets) {
     for (size_t i = 0; i < walk.items.size();) {
         const std::wstring full = WithTrailingSeparator(root) + walk.items[i].path;
-        if (full != output && !OutputFile::IsTemporaryOf(output, full)) {
+        const bool secret = std::find(secrets.begin(), secrets.end(), full) != secrets.end();
+        if (!secret && full != output && !OutputFile::IsTemporaryOf(output, full)) {
             ++i;
             continue;
         }
-        Warn(L"left out (the installer being written): " + walk.items[i].path);
+        Warn((secret ? L"left out (a signing key or password): "
+                     : L"left out (the installer being written): ") +
+             walk.items[i].path);
         walk.total_bytes -= walk.items[i].size;
         walk.items.erase(walk.items.begin() + static_cast<std::ptrdiff_t>(i));
     }
 }
 
-// Loads and checks the stub; the default is sea.exe beside this program.
+// sea.exe beside this program (a build tree, a Windows folder), else where
+// an installed package keeps it: ../lib/quillora-sea/sea.exe from this
+// program's folder (/usr/bin/sea-build, /usr/lib/quillora-sea/sea.exe).
+std::wstring DefaultStubPath() {
+    const PathParts own = SplitPath(GetOwnModulePath());
+    const std::wstring beside = own.drive + own.directory + L"sea.exe";
+    std::wstring parent = own.directory;
+    if (!parent.empty() && IsPathSeparator(parent.back())) parent.pop_back();
+    while (!parent.empty() && !IsPathSeparator(parent.back())) parent.pop_back();
+    const std::wstring installed = own.drive + parent + L"lib" + kPathSeparator + L"quillora-sea" +
+                                   kPathSeparator + L"sea.exe";
+    return PathExists(beside) || parent.empty() || !PathExists(installed) ? beside : installed;
+}
+
+// Loads and checks the stub (default: DefaultStubPath).
 bool LoadStub(const BuildOptions& options, std::wstring& path, std::vector<uint8_t>& stub,
               std::wstring& error) {
     path = options.stub;
-    if (path.empty()) {
-        const PathParts own = SplitPath(GetOwnModulePath());
-        path = own.drive + own.directory + L"sea.exe";
-    }
+    if (path.empty()) path = DefaultStubPath();
     if (!ReadWholeFile(path, stub)) {
         error = L"cannot read the stub " + path + (options.stub.empty() ? L" (use --stub)" : L"");
         return false;
@@ -274,7 +291,16 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     TreeWalk walk;
     if (!WalkTree(root, walk, error)) return Failure(error);
     for (const std::wstring& warning : walk.warnings) Warn(warning);
-    LeaveOut(walk, root, output);
+    const bool sign = options.signing();
+    Signer signer;
+    if (sign) {
+        std::wstring warning;
+        if (!signer.Prepare(options, warning, error)) return Failure(error);
+        if (!warning.empty()) Warn(warning);
+    }
+    std::vector<std::wstring> secrets;
+    for (const std::wstring& secret : signer.secret_files()) secrets.push_back(Absolute(secret));
+    LeaveOut(walk, root, output, secrets);
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;
     for (wchar_t& c : launcher_path) {
@@ -297,14 +323,12 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         !StampInstallerChecksum(finished, stub, error)) {
         return Failure(error);
     }
-    const bool sign = !options.certificate.empty();
     if (sign) {
         std::wstring signed_path;
         if (!file.NewTemporary(signed_path, error)) return Failure(error);
         DeleteFilePath(signed_path);  // osslsigncode will not write over a file
         const SigningTime time = rule.clamp ? SigningTime{true, rule.epoch} : SigningTime{};
-        if (!SignWithOsslsigncode(Absolute(options.certificate), Absolute(options.key), finished,
-                                  signed_path, time, error)) {
+        if (!signer.Sign(finished, signed_path, time, error)) {
             return Failure(error);
         }
         finished = signed_path;

@@ -96,27 +96,38 @@ int ListInstaller(const std::wstring& path) {
     return 0;
 }
 
-int TestInstaller(const std::wstring& path, bool progress) {
+bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check) {
     ALPrototypeSet prototypes;
     AddReadPrototypes(prototypes, ALCrcOnlyStorage());
     ProgressBar bar(progress);
     CheckMonitor monitor(bar);
     ALEntryList list(&monitor, prototypes);
     ALPkArchive archive(path.c_str());
-    if (!ReadInstaller(path, archive, list)) return 1;
+    if (archive.ReadDirectory(list) < 0) {
+        check.archive_error = archive.status.GetStatusDetail();
+        return false;
+    }
     const int32_t result = archive.Extract(list);
     bar.Finish();
-    int32_t failed = 0;
+    check.entries = list.EntryCount();
     for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
         if (e->storage->status.GetStatusCode() >= 0) continue;
-        ++failed;
-        Failure(std::wstring(e->storage->GetName()) + L": " + e->storage->status.GetStatusDetail());
+        check.failures.push_back(std::wstring(e->storage->GetName()) + L": " +
+                                 e->storage->status.GetStatusDetail());
     }
-    if (result < 0 && failed == 0) return Failure(path + L": " + archive.status.GetStatusDetail());
-    if (failed > 0) {
-        return Failure(FormatString(200, L"%ld of %ld entries failed", failed, list.EntryCount()));
+    if (result < 0 && check.failures.empty()) check.archive_error = archive.status.GetStatusDetail();
+    return check.failures.empty() && check.archive_error.empty();
+}
+
+int TestInstaller(const std::wstring& path, bool progress) {
+    EntryCheck check;
+    if (CheckEntries(path, progress, check)) {
+        Print(FormatString(600, L"OK: %ld entries, every CRC-32 matches (%s)\n", check.entries,
+                           path.c_str()));
+        return 0;
     }
-    Print(FormatString(600, L"OK: %ld entries, every CRC-32 matches (%s)\n", list.EntryCount(),
-                       path.c_str()));
-    return 0;
+    for (const std::wstring& failure : check.failures) Failure(failure);
+    if (check.failures.empty()) return Failure(path + L": " + check.archive_error);
+    return Failure(FormatString(200, L"%ld of %ld entries failed",
+                                static_cast<int32_t>(check.failures.size()), check.entries));
 }

@@ -2,7 +2,9 @@
 // check every entry against its CRC-32 without writing anything.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Prints the launcher name of the payload header (when there is one) and a
 // line per entry: size, packed size, method, date and time, attributes and
@@ -14,3 +16,14 @@ int ListInstaller(const std::wstring& path);
 // directory fail as they would when extracted. Prints each failure and a
 // summary line; returns 0 when every entry is sound, otherwise 1.
 int TestInstaller(const std::wstring& path, bool progress);
+
+// What checking every entry's CRC-32 found.
+struct EntryCheck {
+    int32_t entries = 0;
+    std::vector<std::wstring> failures;  // "name: reason", one per failed entry
+    std::wstring archive_error;          // the directory or the archive could not be read
+};
+
+// The check behind --test and --verify, printing nothing but the progress
+// bar (when progress is set). True when every entry is sound.
+bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check);

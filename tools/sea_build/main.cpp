@@ -1,5 +1,5 @@
 // sea-build: turns a directory into a self-extracting installer, and reads
-// installers back (--list, --test).
+// installers back (--list, --test, --verify).
 #include <string>
 #include <vector>
 
@@ -9,6 +9,7 @@
 #include "tools/sea_build/builder.h"
 #include "tools/sea_build/inspect.h"
 #include "tools/sea_build/options.h"
+#include "tools/sea_build/verify.h"
 
 int main(int argc, char** argv) {
     std::vector<std::wstring> arguments = GetCommandArguments(argc, argv);
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
             return ListInstaller(options.installer);
         case BuildAction::Test:
             return TestInstaller(options.installer, progress);
+        case BuildAction::Verify:
+            return VerifyInstaller(options.installer, options.ca, progress);
         case BuildAction::Build:
             break;
     }

@@ -18,11 +18,68 @@ bool TakeValue(const std::vector<std::wstring>& arguments, size_t& i, std::wstri
     return true;
 }
 
+// Options that take one value, stored as given.
+struct ValueOption {
+    const wchar_t* name;
+    std::wstring BuildOptions::*field;
+};
+const ValueOption kValueOptions[] = {
+    {L"-o", &BuildOptions::output},
+    {L"--output", &BuildOptions::output},
+    {L"--stub", &BuildOptions::stub},
+    {L"--launcher", &BuildOptions::launcher},
+    {L"--pkcs12", &BuildOptions::pkcs12},
+    {L"--password-file", &BuildOptions::password_file},
+    {L"--password-env", &BuildOptions::password_env},
+    {L"--timestamp", &BuildOptions::timestamp},
+    {L"--sign-name", &BuildOptions::sign_name},
+    {L"--sign-url", &BuildOptions::sign_url},
+    {L"--ca", &BuildOptions::ca},
+};
+
+const ValueOption* FindValueOption(const std::wstring& argument) {
+    for (const ValueOption& option : kValueOptions) {
+        if (argument == option.name) return &option;
+    }
+    return nullptr;
+}
+
+bool ParseSeconds(const std::wstring& text, int& seconds) {
+    if (text.empty() || text.size() > 5) return false;
+    seconds = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return false;
+        seconds = seconds * 10 + (c - L'0');
+    }
+    return seconds > 0;
+}
+
+// The signing options fit together: one kind of key, one password source,
+// and nothing that only signing uses without a key.
+bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
+    if (!options.certificate.empty() && !options.pkcs12.empty()) {
+        error = L"--sign and --pkcs12 cannot be combined";
+    } else if (!options.password_file.empty() && !options.password_env.empty()) {
+        error = L"--password-file and --password-env cannot be combined";
+    } else if (!options.signing() &&
+               !(options.password_file + options.password_env + options.timestamp +
+                 options.sign_name + options.sign_url).empty()) {
+        error = L"--password-file, --password-env, --timestamp, --sign-name and --sign-url "
+                L"need --sign or --pkcs12";
+    } else if (!options.ca.empty() && options.action != BuildAction::Verify) {
+        error = L"--ca belongs to --verify";
+    } else {
+        return true;
+    }
+    return false;
+}
+
 bool Finish(BuildOptions& options, std::vector<std::wstring>& positional, std::wstring& error) {
     if (options.action == BuildAction::Help) return true;
-    if (options.action == BuildAction::List || options.action == BuildAction::Test) {
+    if (!CheckSigningOptions(options, error)) return false;
+    if (options.action != BuildAction::Build) {
         if (positional.size() != 1) {
-            error = L"--list and --test take exactly one installer to read";
+            error = L"--list, --test and --verify take exactly one installer to read";
             return false;
         }
         options.installer = positional[0];
@@ -41,6 +98,20 @@ bool Finish(BuildOptions& options, std::vector<std::wstring>& positional, std::w
     return true;
 }
 
+// --list, --test and --verify each select what to do with one installer.
+bool SetAction(const std::wstring& argument, BuildOptions& options, std::wstring& error) {
+    const BuildAction wanted = argument == L"--list"   ? BuildAction::List
+                               : argument == L"--test" ? BuildAction::Test
+                                                       : BuildAction::Verify;
+    if (options.action != BuildAction::Build && options.action != wanted &&
+        options.action != BuildAction::Help) {
+        error = L"--list, --test and --verify cannot be combined";
+        return false;
+    }
+    if (options.action != BuildAction::Help) options.action = wanted;
+    return true;
+}
+
 }  // namespace
 
 bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions& options,
@@ -55,12 +126,19 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
             options_end = true;
         } else if (a == L"-h" || a == L"--help") {
             options.action = BuildAction::Help;
-        } else if (a == L"-o" || a == L"--output") {
-            if (!TakeValue(arguments, i, options.output, error)) return false;
-        } else if (a == L"--stub") {
-            if (!TakeValue(arguments, i, options.stub, error)) return false;
-        } else if (a == L"--launcher") {
-            if (!TakeValue(arguments, i, options.launcher, error)) return false;
+        } else if (const ValueOption* option = FindValueOption(a)) {
+            if (!TakeValue(arguments, i, options.*(option->field), error)) return false;
+        } else if (a == L"--timestamp-timeout") {
+            std::wstring value;
+            if (!TakeValue(arguments, i, value, error)) return false;
+            if (!ParseSeconds(value, options.timestamp_timeout)) {
+                error = L"--timestamp-timeout needs a number of seconds (1 to 99999)";
+                return false;
+            }
+        } else if (a == L"--password" || a == L"-pass" || a == L"--pass") {
+            error = L"a password is never taken from the command line: use --password-file FILE "
+                    L"or --password-env NAME";
+            return false;
         } else if (a == L"--sign") {
             if (!TakeValue(arguments, i, options.certificate, error) ||
                 !TakeValue(arguments, i, options.key, error)) {
@@ -77,14 +155,8 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
             options.allow_pe32plus = true;
         } else if (a == L"-q" || a == L"--quiet") {
             options.quiet = true;
-        } else if (a == L"--list" || a == L"--test") {
-            const BuildAction wanted = a == L"--list" ? BuildAction::List : BuildAction::Test;
-            if (options.action != BuildAction::Build && options.action != wanted &&
-                options.action != BuildAction::Help) {
-                error = L"--list and --test cannot be combined";
-                return false;
-            }
-            if (options.action != BuildAction::Help) options.action = wanted;
+        } else if (a == L"--list" || a == L"--test" || a == L"--verify") {
+            if (!SetAction(a, options, error)) return false;
         } else if (IsLevelOption(a)) {
             options.level = a[1] - L'0';
         } else {
@@ -99,6 +171,7 @@ const wchar_t* UsageText() {
     return L"Usage: sea-build [options] DIR -o OUT.exe\n"
            L"       sea-build --list INSTALLER.exe\n"
            L"       sea-build --test INSTALLER.exe\n"
+           L"       sea-build --verify INSTALLER.exe [--ca CA.pem]\n"
            L"\n"
            L"Builds a self-extracting installer: the stub program, a payload header\n"
            L"naming the launcher, a ZIP archive of everything in DIR, and a trailer.\n"
@@ -106,7 +179,8 @@ const wchar_t* UsageText() {
            L"Options:\n"
            L"  -o, --output FILE     the installer to write\n"
            L"  --stub PATH           the self-extractor stub (default: sea.exe beside\n"
-           L"                        this program); a 32-bit (PE32) image without\n"
+           L"                        this program, else ../lib/quillora-sea/sea.exe\n"
+           L"                        from its folder); a 32-bit (PE32) image without\n"
            L"                        anything appended to it\n"
            L"  --allow-pe32plus      accept a 64-bit (PE32+) stub, such as a test build\n"
            L"  --launcher NAME       the launcher path recorded in the payload header\n"
@@ -125,10 +199,22 @@ const wchar_t* UsageText() {
            L"                        CompanyName, FileDescription, FileVersion,\n"
            L"                        ProductVersion, LegalCopyright, OriginalFilename,\n"
            L"                        InternalName, Comments; the versions are a.b.c.d\n"
+           L"  --pkcs12 FILE         sign with the key and certificates of a PKCS#12\n"
+           L"                        file (.pfx, .p12)\n"
+           L"  --password-file FILE  the key's password: the first line of FILE\n"
+           L"  --password-env NAME   the key's password: the environment variable NAME\n"
+           L"                        (a password is never taken from the command line)\n"
+           L"  --timestamp URL       add an RFC 3161 time stamp from this server\n"
+           L"  --timestamp-timeout S give up signing after S seconds (default 120)\n"
+           L"  --sign-name TEXT      the description recorded in the signature\n"
+           L"  --sign-url URL        the web address recorded in the signature\n"
            L"  -q, --quiet           no progress bar and no summary\n"
            L"  --list                list the entries of an installer\n"
            L"  --test                check every entry of an installer against its CRC-32\n"
            L"                        without writing anything\n"
+           L"  --verify              check every CRC-32, the end record's place and the\n"
+           L"                        signature (osslsigncode); one verdict line\n"
+           L"  --ca FILE             with --verify: trust the CA certificates in FILE\n"
            L"  -h, --help            this text\n"
            L"\n"
            L"Exit codes: 0 success, 1 failure, 2 bad command line.\n";

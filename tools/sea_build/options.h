@@ -4,22 +4,32 @@
 #include <string>
 #include <vector>
 
-enum class BuildAction { Build, List, Test, Help };
+enum class BuildAction { Build, List, Test, Verify, Help };
 
 struct BuildOptions {
     BuildAction action = BuildAction::Build;
     std::wstring source_dir;     // Build: the tree to pack
     std::wstring output;         // Build: the installer to write
-    std::wstring installer;      // List, Test: the installer to read
-    std::wstring stub;           // empty: sea.exe beside this program
+    std::wstring installer;      // List, Test, Verify: the installer to read
+    std::wstring stub;           // empty: the default stub (see --help)
     std::wstring launcher;       // empty: "Windows\" + the output's file name
     int level = 6;               // 0 stores every file
     bool allow_pe32plus = false; // accept a 64-bit (test) stub
     std::wstring certificate;    // both set: sign the result
     std::wstring key;
+    std::wstring pkcs12;         // set: sign with the key and certificate of this file
+    std::wstring password_file;  // the key's password is the first line of this file,
+    std::wstring password_env;   // or the value of this environment variable
+    std::wstring timestamp;      // RFC 3161 time stamp server URL
+    int timestamp_timeout = 120; // seconds the signing may take with a time stamp
+    std::wstring sign_name;      // description and URL recorded in the signature
+    std::wstring sign_url;
+    std::wstring ca;             // Verify: the CA certificates to trust
     bool quiet = false;          // no progress bar, no summary
     std::wstring icon;           // --icon: the installer's application icon
     std::vector<std::wstring> version_info;  // --version-info KEY=VALUE, as given
+
+    bool signing() const { return !certificate.empty() || !pkcs12.empty(); }
 };
 
 // Parses the arguments after the program name. False with a one-line

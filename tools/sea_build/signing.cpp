@@ -1,73 +1,190 @@
 #include "tools/sea_build/signing.h"
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "archive/file.h"
 #include "platform/environment.h"
 #include "platform/file_attributes.h"
-#include "platform/path.h"
-#include "platform/process.h"
-#include "platform/process_start.h"
+#include "platform/file_io.h"
+#include "platform/file_stream.h"
+#include "platform/process_capture.h"
+#include "platform/text.h"
+#include "tools/sea_build/certificate_check.h"
+#include "tools/sea_build/helper_programs.h"
 #include "tools/sea_build/payload.h"
 
 namespace {
 
-std::wstring Quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-    return L"\"" + argument + L"\"";
+bool ReadFirstLine(const std::wstring& path, std::string& line) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    char chunk[4096];
+    size_t n;
+    std::string bytes;
+    while (bytes.size() < 65536 && (n = fread(chunk, 1, sizeof chunk, f)) > 0) {
+        bytes.append(chunk, n);
+    }
+    const bool ok = !ferror(f);
+    fclose(f);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);  // a UTF-8 byte order mark
+    line = bytes.substr(0, bytes.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    volatile char* wipe = &bytes[0];
+    for (size_t i = 0; i < bytes.size(); ++i) wipe[i] = 0;
+    return ok;
 }
 
-// The first file named name in the directories of PATH; empty when none.
-std::wstring FindOnPath(const std::wstring& name) {
-    std::wstring path;
-    if (!GetEnvVar(L"PATH", 32768, path)) return std::wstring();
-    const wchar_t list_separator = kPathSeparator == L'\\' ? L';' : L':';
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(list_separator, start);
-        if (end == std::wstring::npos) end = path.size();
-        const std::wstring directory = path.substr(start, end - start);
-        if (!directory.empty()) {
-            const std::wstring candidate = WithTrailingSeparator(directory) + name;
-            if (PathExists(candidate) && !IsDirectoryPath(candidate)) return candidate;
+bool Readable(const std::wstring& path) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    fclose(f);
+    return true;
+}
+
+// The name under which osslsigncode reads its standard input: /dev/stdin
+// where there is one (every osslsigncode version opens it as a file),
+// else "-", which osslsigncode 2.8 and later take as standard input.
+std::wstring PasswordSource() {
+    const std::wstring name = StandardInputFileName();
+    return name.empty() ? L"-" : name;
+}
+
+// The line of a failed time-stamped signing that names the server's fault.
+std::wstring TimestampReason(const std::string& output) {
+    for (const std::string& line : OutputLines(output)) {
+        if (line.find("HTTP failure") != std::string::npos ||
+            line.find("Failed to get") != std::string::npos) {
+            return Utf8ToWide(line);
         }
-        start = end + 1;
     }
-    return std::wstring();
+    return ReasonLine(output);
 }
 
 }  // namespace
 
-bool SignWithOsslsigncode(const std::wstring& certificate, const std::wstring& key,
-                          const std::wstring& in_path, const std::wstring& out_path,
-                          const SigningTime& time, std::wstring& error) {
-    const std::wstring name = kPathSeparator == L'\\' ? L"osslsigncode.exe" : L"osslsigncode";
-    const std::wstring program = FindOnPath(name);
-    if (program.empty()) {
+Signer::~Signer() {
+    volatile char* wipe = password_.empty() ? nullptr : &password_[0];
+    for (size_t i = 0; i < password_.size(); ++i) wipe[i] = 0;
+}
+
+bool Signer::ReadPassword(const BuildOptions& options, std::wstring& error) {
+    if (!options.password_file.empty()) {
+        if (!ReadFirstLine(options.password_file, password_)) {
+            error = L"cannot read the password file " + options.password_file;
+            return false;
+        }
+        if (password_.empty()) {
+            error = L"the password file " + options.password_file + L" is empty";
+            return false;
+        }
+        secret_files_.push_back(options.password_file);
+    } else if (!options.password_env.empty()) {
+        std::wstring value;
+        if (!GetEnvVar(options.password_env.c_str(), 32768, value) || value.empty()) {
+            error = L"the environment variable " + options.password_env +
+                    L" (--password-env) is not set";
+            return false;
+        }
+        password_ = WideToUtf8(value);
+        for (wchar_t& c : value) c = 0;
+    } else {
+        return true;
+    }
+    have_password_ = true;
+    return true;
+}
+
+bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
+                       std::wstring& error) const {
+    const std::vector<std::wstring> files =
+        options.pkcs12.empty() ? std::vector<std::wstring>{options.certificate, options.key}
+                               : std::vector<std::wstring>{options.pkcs12};
+    for (const std::wstring& file : files) {
+        if (!Readable(file)) {
+            error = L"cannot read " + file + (file == options.key ? L" (the private key)" : L"");
+            return false;
+        }
+    }
+    const std::wstring openssl = FindProgram(L"openssl");
+    if (openssl.empty()) {
+        warning =
+            L"openssl was not found on PATH: the certificate's dates and purpose are not checked";
+        return true;
+    }
+    CertificateFacts facts;
+    if (options.pkcs12.empty()) {
+        if (!CheckPrivateKey(openssl, options.key, password_, error)) return false;
+        // osslsigncode also takes certificate files openssl x509 cannot read
+        // (PKCS#7 .spc files): those are signed with unchecked dates.
+        std::wstring unread;
+        if (!ReadCertificateFile(openssl, options.certificate, facts, unread)) {
+            warning = unread + L"; its dates and purpose are not checked";
+            return true;
+        }
+    } else if (!ReadPkcs12Certificate(openssl, options.pkcs12, password_, facts, error)) {
+        return false;
+    }
+    error = CertificateProblem(facts, static_cast<int64_t>(std::time(nullptr)));
+    return error.empty();
+}
+
+bool Signer::Prepare(const BuildOptions& options, std::wstring& warning, std::wstring& error) {
+    osslsigncode_ = FindProgram(L"osslsigncode");
+    if (osslsigncode_.empty()) {
         error = L"osslsigncode was not found on PATH (apt-get install osslsigncode)";
         return false;
     }
-    const std::wstring command = Quoted(program) + L" sign -certs " + Quoted(certificate) +
-                                 L" -key " + Quoted(key) +
-                                 (time.fixed ? L" -time " + std::to_wstring(time.seconds) : L"") +
-                                 L" -in " + Quoted(in_path) +
-                                 L" -out " + Quoted(out_path);
-    ProcessInfo process;
-    if (!StartProcess(program, command, process)) {
-        error = L"cannot start " + program;
-        return false;
+    if (!ReadPassword(options, error) || !CheckKeys(options, warning, error)) return false;
+    if (options.pkcs12.empty()) {
+        key_arguments_ = {L"-certs", options.certificate, L"-key", options.key};
+        secret_files_.push_back(options.key);
+    } else {
+        key_arguments_ = {L"-pkcs12", options.pkcs12};
+        secret_files_.push_back(options.pkcs12);
     }
-    WaitForProcess(process);
-    int32_t code = -1;
-    const bool have_code = GetProcessExitCode(process, code);
-    CloseThreadHandle(process);
-    CloseProcessHandle(process);
-    if (!have_code || code != 0) {
-        error = L"osslsigncode failed (exit code " + std::to_wstring(code) + L")";
-        return false;
+    if (have_password_) {
+        key_arguments_.insert(key_arguments_.end(), {L"-readpass", PasswordSource()});
+    }
+    if (!options.sign_name.empty()) {
+        key_arguments_.insert(key_arguments_.end(), {L"-n", options.sign_name});
+    }
+    if (!options.sign_url.empty()) {
+        key_arguments_.insert(key_arguments_.end(), {L"-i", options.sign_url});
+    }
+    if (!options.timestamp.empty()) {
+        key_arguments_.insert(key_arguments_.end(), {L"-ts", options.timestamp});
+        timestamp_ = options.timestamp;
+        timeout_ms_ = static_cast<uint32_t>(options.timestamp_timeout) * 1000;
     }
     return true;
+}
+
+bool Signer::Sign(const std::wstring& in_path, const std::wstring& out_path,
+                  const SigningTime& time, std::wstring& error) const {
+    std::vector<std::wstring> arguments = {L"sign"};
+    arguments.insert(arguments.end(), key_arguments_.begin(), key_arguments_.end());
+    if (time.fixed) arguments.insert(arguments.end(), {L"-time", std::to_wstring(time.seconds)});
+    arguments.insert(arguments.end(), {L"-in", in_path, L"-out", out_path});
+    const CapturedRun run = RunCaptured(osslsigncode_, arguments,
+                                        have_password_ ? password_ : std::string(), timeout_ms_);
+    if (run.started && !run.timed_out && run.exit_code == 0 && PathExists(out_path)) return true;
+    DeleteFilePath(out_path);
+    if (!run.started) {
+        error = L"cannot start " + osslsigncode_;
+    } else if (run.timed_out) {
+        error = L"the time stamp server " + timestamp_ + L" did not answer within " +
+                std::to_wstring(timeout_ms_ / 1000) + L" seconds (--timestamp-timeout)";
+    } else if (!timestamp_.empty() && (run.output.find("imestamp") != std::string::npos ||
+                                       run.output.find("HTTP") != std::string::npos)) {
+        error = L"the time stamp server " + timestamp_ + L" failed: " + TimestampReason(run.output);
+    } else {
+        error = L"osslsigncode cannot sign (exit code " + std::to_wstring(run.exit_code) + L"): " +
+                ReasonLine(run.output);
+    }
+    return false;
 }
 
 bool CheckFinishedInstaller(const std::wstring& path, int64_t end_record_offset,

@@ -1,0 +1,222 @@
+#include "tools/sea_build/verify.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/file_stream.h"
+#include "platform/process_capture.h"
+#include "platform/stream_seek.h"
+#include "platform/text.h"
+#include "tools/sea_build/helper_programs.h"
+#include "tools/sea_build/inspect.h"
+#include "tools/sea_build/payload.h"
+
+namespace {
+
+constexpr uint32_t kSecurityDirectory = 4;
+constexpr size_t kEndRecordSize = 22;
+// How far back the end record is looked for, to tell "too far back" from
+// "not there".
+constexpr int64_t kSearchLength = 4 * 1024 * 1024;
+
+uint32_t Le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The parts of the file the checks read: its size, the first 4 KiB
+// (headers) and up to kSearchLength bytes at its end.
+struct FileView {
+    int64_t size = 0;
+    std::vector<uint8_t> head;
+    int64_t tail_start = 0;
+    std::vector<uint8_t> tail;
+};
+
+bool ReadView(const std::wstring& path, FileView& view) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    bool ok = StreamSeek(f, 0, SEEK_END) && (view.size = StreamTell(f)) >= 0;
+    view.head.resize(static_cast<size_t>(view.size < 4096 ? view.size : 4096));
+    ok = ok && StreamSeek(f, 0, SEEK_SET) &&
+         fread(view.head.data(), 1, view.head.size(), f) == view.head.size();
+    view.tail_start = view.size > kSearchLength ? view.size - kSearchLength : 0;
+    view.tail.resize(static_cast<size_t>(view.size - view.tail_start));
+    ok = ok && StreamSeek(f, view.tail_start, SEEK_SET) &&
+         fread(view.tail.data(), 1, view.tail.size(), f) == view.tail.size();
+    fclose(f);
+    return ok;
+}
+
+// The certificate table's place from the PE header (size 0: unsigned).
+// Empty, or a reason when the file is no PE image.
+std::wstring CertificateTable(const FileView& view, uint32_t& offset, uint32_t& size) {
+    const std::vector<uint8_t>& h = view.head;
+    if (h.size() < 64 || h[0] != 'M' || h[1] != 'Z') {
+        return L"not a Windows executable (no MZ header)";
+    }
+    const uint32_t pe = Le32(&h[0x3C]);
+    if (uint64_t{pe} + 24 + 2 > h.size() || memcmp(&h[pe], "PE\0\0", 4) != 0) {
+        return L"not a Windows executable (no PE header)";
+    }
+    const uint32_t magic = Le16(&h[pe + 24]);
+    if (magic != 0x10B && magic != 0x20B) return L"the optional header is neither PE32 nor PE32+";
+    const uint64_t directories = uint64_t{pe} + 24 + (magic == 0x20B ? 112 : 96);
+    offset = size = 0;
+    if (directories + 8 * (kSecurityDirectory + 1) > h.size()) return L"the PE header is truncated";
+    if (Le32(&h[directories - 4]) <= kSecurityDirectory) return std::wstring();
+    offset = Le32(&h[directories + 8 * kSecurityDirectory]);
+    size = Le32(&h[directories + 8 * kSecurityDirectory + 4]);
+    return std::wstring();
+}
+
+// The position of the last end-record signature that starts before limit;
+// -1 when the searched end of the file holds none.
+int64_t FindEndRecord(const FileView& view, int64_t limit) {
+    for (int64_t at = limit - static_cast<int64_t>(kEndRecordSize); at >= view.tail_start; --at) {
+        if (memcmp(&view.tail[static_cast<size_t>(at - view.tail_start)], "PK\x05\x06", 4) == 0) {
+            return at;
+        }
+    }
+    return -1;
+}
+
+// The layout behind the ZIP data: end record, trailer, then the
+// certificate table or the end of the file. Empty when it holds.
+std::wstring CheckLayout(const FileView& view, int64_t payload_end, bool is_signed,
+                         int64_t& end_record) {
+    end_record = FindEndRecord(view, payload_end);
+    if (end_record < 0) return L"the file is truncated or is no installer: no ZIP end record found";
+    const uint8_t* record = &view.tail[static_cast<size_t>(end_record - view.tail_start)];
+    const int64_t trailer = end_record + static_cast<int64_t>(kEndRecordSize) + Le16(record + 20);
+    int64_t expected_end = trailer + static_cast<int64_t>(sizeof kPayloadTrailer);
+    if (payload_end < expected_end) {
+        return L"the file is truncated: it ends " + std::to_wstring(expected_end - payload_end) +
+               L" bytes before the end of its payload";
+    }
+    if (memcmp(&view.tail[static_cast<size_t>(trailer - view.tail_start)], kPayloadTrailer,
+               sizeof kPayloadTrailer) != 0) {
+        return L"the payload trailer behind the ZIP end record is damaged";
+    }
+    // Signing pads the file with up to seven zero bytes: the certificate
+    // table starts on an 8-byte boundary.
+    int64_t padding = 0;
+    while (is_signed && padding < 8 && expected_end + padding < payload_end &&
+           view.tail[static_cast<size_t>(expected_end + padding - view.tail_start)] == 0) {
+        ++padding;
+    }
+    if (padding < 8) expected_end += padding;
+    if (payload_end > expected_end) {
+        return std::to_wstring(payload_end - expected_end) +
+               L" unexpected bytes follow the payload" +
+               (is_signed ? L" (before the signature)" : L"");
+    }
+    if (view.size - end_record > kEndRecordWindow) {
+        return L"the ZIP end record lies " + std::to_wstring(view.size - end_record) +
+               L" bytes before the end of the file; the self-extractor searches only the last "
+               L"66000";
+    }
+    return std::wstring();
+}
+
+std::string LineWith(const std::string& output, const char* text) {
+    for (const std::string& line : OutputLines(output)) {
+        if (line.find(text) != std::string::npos) return line;
+    }
+    return std::string();
+}
+
+std::string After(const std::string& line, const char* text) {
+    const size_t at = line.find(text);
+    if (at == std::string::npos) return std::string();
+    const size_t start = line.find_first_not_of(" \t", at + strlen(text));
+    return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+// Why osslsigncode's verification failed, from what it printed.
+std::wstring SignatureReason(const std::string& output, const std::wstring& ca,
+                             const std::wstring& signer) {
+    const std::wstring by = signer.empty() ? L"" : L" (signed by " + signer + L")";
+    if (output.find("MISMATCH") != std::string::npos) {
+        return L"the signature does not match the file: it was changed after signing" + by;
+    }
+    if (output.find("Unsupported Signer's certificate purpose") != std::string::npos) {
+        return L"the signer's certificate is not meant for code signing" + by;
+    }
+    std::string reason = After(LineWith(output, "Verify error:"), "Verify error:");
+    if (reason.empty()) reason = After(LineWith(output, "Error:"), "Error:");
+    if (!reason.empty()) {
+        return L"the signature's certificate does not verify against " +
+               (ca.empty() ? std::wstring(L"the system's CA certificates") : ca) + L": " +
+               Utf8ToWide(reason) + by;
+    }
+    return L"the signature does not verify: " + ReasonLine(output) + by;
+}
+
+std::wstring SignerOf(const std::string& output) {
+    return Utf8ToWide(After(LineWith(output, "Subject:"), "Subject:"));
+}
+
+int Verdict(const std::wstring& path, const std::wstring& fault) {
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: FAILED: " + path + L": " + fault + L"\n");
+    return 1;
+}
+
+}  // namespace
+
+int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progress) {
+    FileView view;
+    if (!ReadView(path, view)) return Verdict(path, L"cannot read the file");
+    uint32_t table_offset = 0, table_size = 0;
+    std::wstring fault = CertificateTable(view, table_offset, table_size);
+    if (!fault.empty()) return Verdict(path, fault);
+    const bool is_signed = table_size != 0;
+    const int64_t table_end = int64_t{table_offset} + table_size;
+    if (is_signed && table_end > view.size) {
+        return Verdict(path, L"the file is truncated: its signature should end " +
+                                 std::to_wstring(table_end - view.size) +
+                                 L" bytes after the end of the file");
+    }
+    if (is_signed && table_end < view.size) {
+        return Verdict(path, std::to_wstring(view.size - table_end) +
+                                 L" bytes follow the signature (appended after signing)");
+    }
+    int64_t end_record = 0;
+    fault = CheckLayout(view, is_signed ? table_offset : view.size, is_signed, end_record);
+    if (!fault.empty()) return Verdict(path, fault);
+
+    EntryCheck check;
+    if (!CheckEntries(path, progress, check)) {
+        if (!check.archive_error.empty()) {
+            return Verdict(path, L"the ZIP directory cannot be read: " + check.archive_error);
+        }
+        return Verdict(path,
+                       L"the payload is damaged: entry " + check.failures[0] +
+                           (check.failures.size() > 1
+                                ? L" (and " + std::to_wstring(check.failures.size() - 1) + L" more)"
+                                : L""));
+    }
+    const std::wstring sound = std::to_wstring(check.entries) + L" entries, every CRC-32 matches";
+    if (!is_signed) return Verdict(path, L"not signed (" + sound + L")");
+    const std::wstring osslsigncode = FindProgram(L"osslsigncode");
+    if (osslsigncode.empty()) {
+        return Verdict(path, L"cannot check the signature: osslsigncode was not found on PATH");
+    }
+    std::vector<std::wstring> arguments = {L"verify", L"-in", path};
+    if (!ca.empty()) arguments.insert(arguments.end(), {L"-CAfile", ca, L"-TSA-CAfile", ca});
+    const CapturedRun run = RunCaptured(osslsigncode, arguments, std::string(), 0);
+    const std::wstring signer = SignerOf(run.output);
+    if (!run.started) return Verdict(path, L"cannot start " + osslsigncode);
+    if (run.exit_code != 0) return Verdict(path, SignatureReason(run.output, ca, signer));
+    const std::wstring stamp =
+        Utf8ToWide(After(LineWith(run.output, "Timestamp time:"), "Timestamp time:"));
+    WriteConsoleText(ConsoleStream::Output,
+                     L"OK: " + path + L": " + sound + L", end record " +
+                         std::to_wstring(view.size - end_record) +
+                         L" bytes from the end, signature by " + signer + L" verified" +
+                         (stamp.empty() ? L"" : L", time-stamped " + stamp) + L"\n");
+    return 0;
+}
