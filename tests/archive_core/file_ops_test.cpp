@@ -20,35 +20,6 @@ bool IsReadOnly(const wchar_t* path) {
     return GetPathAttributes(path, attributes) && (attributes & kAttrReadOnly);
 }
 
-// Last-write time of path as seconds since 1970 (UTC).
-int64_t LastWriteUtc(const wchar_t* path) {
-    int64_t size = 0;
-    std::tm local = {};
-    int error = 0;
-    if (!FileStatByName(path, &size, &local, &error)) return -1;
-    return static_cast<int64_t>(std::mktime(&local));
-}
-
-// The Windows C runtime interprets a TZ variable itself (with fixed US
-// daylight rules) instead of the system's zone, which is what extracted
-// files are stamped with; without it both agree.
-void FollowSystemTimeZone() {
-#ifdef _WIN32
-    _putenv("TZ=");
-    _tzset();
-#endif
-}
-
-// Seconds that local time is ahead of UTC right now.
-int64_t CurrentLocalOffset() {
-    FollowSystemTimeZone();
-    const std::time_t now = std::time(nullptr);
-    const std::tm local = *std::localtime(&now);
-    return NaiveSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec) -
-           static_cast<int64_t>(now);
-}
-
 const bool kWindowsPaths = kPathSeparator == L'\\';
 
 }  // namespace
@@ -312,7 +283,7 @@ TEST_F(FileOps, CloseStampsLocalTimeConvertedWithCurrentZoneOffset) {
         const int64_t expected = NaiveSeconds(stamp.year, stamp.month, stamp.day, stamp.hour,
                                               stamp.minute, stamp.second) -
                                  CurrentLocalOffset();
-        EXPECT_EQ(LastWriteUtc(L"stamp.txt"), expected) << stamp.month;
+        EXPECT_EQ(FileLastWriteUtc(L"stamp.txt"), expected) << stamp.month;
     }
 }
 
@@ -324,7 +295,7 @@ TEST_F(FileOps, CloseWithoutYearLeavesTimeAndAttributes) {
     const std::time_t before = std::time(nullptr);
     ASSERT_EQ(file.Close(), AL_NO_ERRORS);
     EXPECT_FALSE(IsReadOnly(L"plain.txt"));
-    EXPECT_LE(std::llabs(LastWriteUtc(L"plain.txt") - static_cast<int64_t>(before)), 120);
+    EXPECT_LE(std::llabs(FileLastWriteUtc(L"plain.txt") - static_cast<int64_t>(before)), 120);
 }
 
 TEST_F(FileOps, CloseAppliesAttributesOfCreatedFileOnly) {
