@@ -23,11 +23,13 @@ void SetProgressPosition(void* dialog, int id, int position);
 std::wstring LoadStringResource(void* instance, int id, size_t capacity = 256);
 
 // Read-back: the text of a control, whether it is shown (its own visibility,
-// whatever its parent's), and a progress bar's position. Empty / false / -1
-// for a null dialog or an unknown id.
+// whatever its parent's), and a progress bar's position, range and step.
+// Empty / false / -1 for a null dialog or an unknown id.
 std::wstring GetControlText(void* dialog, int id);
 bool IsControlShown(void* dialog, int id);
 int GetProgressPosition(void* dialog, int id);
+bool GetProgressRange(void* dialog, int id, int* low, int* high);
+int GetProgressStep(void* dialog, int id);
 
 // A stand-in for a dialog holding the listed controls in their listed state:
 // a hidden window with child controls on Windows (null when no window can be
