@@ -55,8 +55,10 @@ if [ "$what" != wine ]; then
 fi
 
 if [ "$what" != native ]; then
-  winbuild=build/win32
-  /usr/lib/wine/wine --version >/dev/null 2>&1 || winbuild=build/win64
+  # The build whose tests scripts/test.sh ran: the 64-bit one on hosts
+  # that cannot run 32-bit programs.
+  winbuild=${SEA_MATRIX_WINBUILD:-build/win64}
+  [ -f "$winbuild/CTestTestfile.cmake" ] || winbuild=build/win32
   wrapper=(xvfb-run -a -s "-screen 0 1024x768x24")
   for assignments in "${wine_runs[@]}"; do
     # A prefix of its own for each run, so that no Wine state carries over.
