@@ -40,8 +40,8 @@ constexpr int kIconSizeAt96Dpi = 32;
 constexpr int IconSizeForDpi(int dpi) { return (kIconSizeAt96Dpi * dpi + 48) / 96; }
 
 // Read-back: the text of a control, whether it is shown (its own visibility,
-// whatever its parent's), and a progress bar's position. Empty / false / -1
-// for a null dialog or an unknown id.
+// whatever its parent's), and a progress bar's position, range and step.
+// Empty / false / -1 for a null dialog or an unknown id.
 std::wstring GetControlText(void* dialog, int id);
 bool IsControlShown(void* dialog, int id);
 int GetProgressPosition(void* dialog, int id);
@@ -52,6 +52,8 @@ struct ControlIcon {
     int size = 0;
 };
 ControlIcon GetControlIcon(void* dialog, int id);
+bool GetProgressRange(void* dialog, int id, int* low, int* high);
+int GetProgressStep(void* dialog, int id);
 
 // A stand-in for a dialog holding the listed controls in their listed state:
 // a hidden window with child controls on Windows (null when no window can be

@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "platform/ui.h"
 #include "sea/extract.h"
+#include "sea/extract_context.h"
 #include "sea/log.h"
 #include "sea/options.h"
 #include "sea/progress_dialog.h"
@@ -81,6 +82,7 @@ int32_t WaitForLauncher() {
 void CleanUpAfterAbort() {
     if (!g_run.ExitInEffect || g_run.work_dir_path.empty()) return;
     WriteLog(L"User requested ABORT: Clean up temporary directory");
+    if (g_abort_cleanup_probe) g_abort_cleanup_probe();
     DeleteDirectoryTree(g_run.work_dir_path, true);
 }
 

@@ -66,6 +66,7 @@ void CloseOwnFile(ExtractContext& ctx) {
 bool EnterWorkDir(ExtractContext& ctx) { return SetCurrentDir(ctx.work_dir_path); }
 
 AbortTestProbe g_abort_test_probe = nullptr;
+AbortTestProbe g_abort_cleanup_probe = nullptr;
 
 bool AbortRequested(ExtractContext& ctx, AbortCleanup cleanup) {
     if (g_abort_test_probe) g_abort_test_probe();

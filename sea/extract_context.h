@@ -102,6 +102,10 @@ bool AbortRequested(ExtractContext& ctx, AbortCleanup cleanup);
 // The program itself never sets it.
 using AbortTestProbe = void (*)();
 extern AbortTestProbe g_abort_test_probe;
+// Test seam: when set, the entry function calls it after a user abort just
+// before it removes the working directory tree, so that a test can see what
+// the driver's own clean-up left. The program itself never sets it.
+extern AbortTestProbe g_abort_cleanup_probe;
 
 // Extract failed with `status` (negative): asks for another
 // location with an empty main text, restores, removes and logs

@@ -132,6 +132,19 @@ ControlIcon GetControlIcon(void* dialog, int id) {
     return c ? c->icon : ControlIcon();
 }
 
+bool GetProgressRange(void* dialog, int id, int* low, int* high) {
+    Control* c = Find(dialog, id);
+    if (!c || c->kind != ControlKind::kProgress) return false;
+    *low = c->low;
+    *high = c->high;
+    return true;
+}
+
+int GetProgressStep(void* dialog, int id) {
+    Control* c = Find(dialog, id);
+    return c && c->kind == ControlKind::kProgress ? c->step : -1;
+}
+
 void* CreateControlHost(const ControlSpec* controls, size_t count) {
     auto* store = new ControlStore;
     for (size_t i = 0; i < count; ++i) {

@@ -62,6 +62,23 @@ int GetProgressPosition(void* dialog, int id) {
     return item ? static_cast<int>(SendMessageW(item, PBM_GETPOS, 0, 0)) : -1;
 }
 
+bool GetProgressRange(void* dialog, int id, int* low, int* high) {
+    HWND item = Item(dialog, id);
+    if (!item) return false;
+    PBRANGE range = {};
+    SendMessageW(item, PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
+    *low = range.iLow;
+    *high = range.iHigh;
+    return true;
+}
+
+int GetProgressStep(void* dialog, int id) {
+    // PBM_GETSTEP (Common Controls 6); the headers name it only for Vista on.
+    const UINT get_step = WM_USER + 13;
+    HWND item = Item(dialog, id);
+    return item ? static_cast<int>(SendMessageW(item, get_step, 0, 0)) : -1;
+}
+
 void* CreateControlHost(const ControlSpec* controls, size_t count) {
     LoadCommonControls();
     HINSTANCE module = GetModuleHandleW(nullptr);

@@ -2,6 +2,7 @@
 // parent directories, rename and backup, delete, time stamp and attributes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
@@ -20,33 +21,22 @@ bool IsReadOnly(const wchar_t* path) {
     return GetPathAttributes(path, attributes) && (attributes & kAttrReadOnly);
 }
 
-// Last-write time of path as seconds since 1970 (UTC).
-int64_t LastWriteUtc(const wchar_t* path) {
-    int64_t size = 0;
-    std::tm local = {};
-    int error = 0;
-    if (!FileStatByName(path, &size, &local, &error)) return -1;
-    return static_cast<int64_t>(std::mktime(&local));
+// Sets the last-write time of path to `utc` (seconds since 1970), through
+// the standard library rather than the code under test. Half a second more
+// keeps a clock-conversion error of microseconds from reaching the seconds.
+void SetLastWriteUtc(const fs::path& path, int64_t utc) {
+    using namespace std::chrono;
+    const auto target = system_clock::time_point(seconds(utc)) + milliseconds(500);
+    fs::last_write_time(path, fs::file_time_type::clock::now() +
+                                  duration_cast<fs::file_time_type::duration>(
+                                      target - system_clock::now()));
 }
 
-// The Windows C runtime interprets a TZ variable itself (with fixed US
-// daylight rules) instead of the system's zone, which is what extracted
-// files are stamped with; without it both agree.
-void FollowSystemTimeZone() {
-#ifdef _WIN32
-    _putenv("TZ=");
-    _tzset();
-#endif
-}
-
-// Seconds that local time is ahead of UTC right now.
-int64_t CurrentLocalOffset() {
-    FollowSystemTimeZone();
-    const std::time_t now = std::time(nullptr);
-    const std::tm local = *std::localtime(&now);
-    return NaiveSeconds(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, local.tm_sec) -
-           static_cast<int64_t>(now);
+// An instant whose local time is near 15:41:27 on 14 September 2021, in
+// any zone: hour, day and month all differ from their neighbours' errors.
+int64_t AfternoonInstant() {
+    const int64_t naive = NaiveSeconds(2021, 9, 14, 15, 41, 27);
+    return naive - LocalOffsetAt(static_cast<std::time_t>(naive - CurrentLocalOffset()));
 }
 
 const bool kWindowsPaths = kPathSeparator == L'\\';
@@ -67,17 +57,42 @@ TEST_F(FileOps, OpenOfMissingFileRecordsErrno) {
 
 TEST_F(FileOps, OpenTakesSizeTimeAndReadOnlyFromFileSystem) {
     WriteFileBytes("ro.txt", "twelve bytes");
+    const int64_t modified = AfternoonInstant();
+    SetLastWriteUtc("ro.txt", modified);
     ASSERT_TRUE(ALFile::SetReadOnly(L"ro.txt", true));
-    const std::time_t now = std::time(nullptr);
     ALFile file(L"ro.txt");
     ASSERT_EQ(file.Open(), AL_NO_ERRORS);
     EXPECT_EQ(file.GetSize(), 12);
-    const std::tm local = *std::localtime(&now);
+    // The time/date is the modification time in local time, field by field.
+    FollowSystemTimeZone();
+    const std::time_t at = static_cast<std::time_t>(modified);
+    const std::tm local = *std::localtime(&at);
     EXPECT_EQ(file.time_date.year, local.tm_year + 1900);
+    EXPECT_EQ(file.time_date.month, local.tm_mon + 1);
+    EXPECT_EQ(file.time_date.day, local.tm_mday);
+    EXPECT_EQ(file.time_date.hour, local.tm_hour);
+    EXPECT_EQ(file.time_date.minute, local.tm_min);
+    EXPECT_EQ(file.time_date.second, local.tm_sec);
+    EXPECT_EQ(file.time_date.minute, 41);
+    EXPECT_EQ(file.time_date.second, 27);
     EXPECT_TRUE(file.attributes.ReadOnly());
     EXPECT_FALSE(file.attributes.ClearAll());
     file.Close();
     EXPECT_TRUE(IsReadOnly(L"ro.txt"));
+}
+
+// Only a created file is stamped: the self-extractor opens its own
+// executable through an ALFile, and closing it must not re-stamp it.
+TEST_F(FileOps, CloseOfAnOpenedFileLeavesItsTime) {
+    WriteFileBytes("opened.txt", "read only here");
+    const int64_t modified = AfternoonInstant();
+    SetLastWriteUtc("opened.txt", modified);
+    ALFile file(L"opened.txt");
+    ASSERT_EQ(file.Open(), AL_NO_ERRORS);
+    EXPECT_EQ(file.ReadChar(), 'r');
+    file.time_date = ALTimeDate(2010, 2, 3, 4, 5, 6);
+    ASSERT_EQ(file.Close(), AL_NO_ERRORS);
+    EXPECT_EQ(FileLastWriteUtc(L"opened.txt"), modified);
 }
 
 TEST_F(FileOps, TemporaryNameSkipsExistingFiles) {
@@ -312,7 +327,7 @@ TEST_F(FileOps, CloseStampsLocalTimeConvertedWithCurrentZoneOffset) {
         const int64_t expected = NaiveSeconds(stamp.year, stamp.month, stamp.day, stamp.hour,
                                               stamp.minute, stamp.second) -
                                  CurrentLocalOffset();
-        EXPECT_EQ(LastWriteUtc(L"stamp.txt"), expected) << stamp.month;
+        EXPECT_EQ(FileLastWriteUtc(L"stamp.txt"), expected) << stamp.month;
     }
 }
 
@@ -324,7 +339,7 @@ TEST_F(FileOps, CloseWithoutYearLeavesTimeAndAttributes) {
     const std::time_t before = std::time(nullptr);
     ASSERT_EQ(file.Close(), AL_NO_ERRORS);
     EXPECT_FALSE(IsReadOnly(L"plain.txt"));
-    EXPECT_LE(std::llabs(LastWriteUtc(L"plain.txt") - static_cast<int64_t>(before)), 120);
+    EXPECT_LE(std::llabs(FileLastWriteUtc(L"plain.txt") - static_cast<int64_t>(before)), 120);
 }
 
 TEST_F(FileOps, CloseAppliesAttributesOfCreatedFileOnly) {

@@ -17,6 +17,7 @@
 
 #include "archive/status.h"
 #include "archive/storage.h"
+#include "common/time_zone.h"
 #include "platform/directory.h"
 
 namespace fs = std::filesystem;
@@ -174,15 +175,3 @@ public:
     int fail_flush_at = 0;  // 1-based; 0: never
     int fail_load_at = 0;
 };
-
-// Seconds since 1970 of a calendar time read as if it were UTC
-// (days-from-civil), independent of the library's Julian day code.
-inline int64_t NaiveSeconds(int year, int month, int day, int hour, int minute, int second) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yoe = year - era * 400;
-    const int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t days = era * 146097 + doe - 719468;
-    return days * 86400 + hour * 3600 + minute * 60 + second;
-}

@@ -1,6 +1,7 @@
 // ALNameString, ALTimeDate and ALFileAttributes.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
 #include "archive/file_attributes.h"
@@ -140,6 +141,35 @@ TEST(TimeDate, JulianDayAndUnixSecondsAgreeWithCalendarReference) {
         EXPECT_EQ(back.hour, date.hour);
         EXPECT_EQ(back.minute, date.minute);
         EXPECT_EQ(back.second, date.second);
+    }
+}
+
+TEST(TimeDate, FromTmCountsYearsFrom1900AndMonthsFromZero) {
+    const struct {
+        int tm_year, tm_mon, tm_mday, tm_hour, tm_min, tm_sec;
+        ALTimeDate expected;
+    } cases[] = {
+        {124, 5, 15, 10, 30, 42, {2024, 6, 15, 10, 30, 42}},
+        {99, 0, 1, 0, 0, 0, {1999, 1, 1, 0, 0, 0}},
+        {100, 11, 31, 23, 59, 59, {2000, 12, 31, 23, 59, 59}},
+        {138, 0, 19, 3, 14, 7, {2038, 1, 19, 3, 14, 7}},
+    };
+    for (const auto& c : cases) {
+        std::tm broken = {};
+        broken.tm_year = c.tm_year;
+        broken.tm_mon = c.tm_mon;
+        broken.tm_mday = c.tm_mday;
+        broken.tm_hour = c.tm_hour;
+        broken.tm_min = c.tm_min;
+        broken.tm_sec = c.tm_sec;
+        ALTimeDate date;
+        date.FromTm(broken);
+        EXPECT_EQ(date.year, c.expected.year);
+        EXPECT_EQ(date.month, c.expected.month);
+        EXPECT_EQ(date.day, c.expected.day);
+        EXPECT_EQ(date.hour, c.expected.hour);
+        EXPECT_EQ(date.minute, c.expected.minute);
+        EXPECT_EQ(date.second, c.expected.second);
     }
 }
 

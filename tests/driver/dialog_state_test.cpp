@@ -46,6 +46,13 @@ TEST_F(DialogStateTest, Initial) {
                      {{IDC_ACTIVITY_TEXT, IDC_PROGRESS, IDC_PERCENT_TEXT, IDC_ICON_NORMAL},
                       {IDC_CHOOSE, IDC_ICON_ERROR, IDC_ICON_WARNING, IDC_OK}},
                      "initial");
+    // The bar counts percent, one at a time.
+    int low = -1;
+    int high = -1;
+    ASSERT_TRUE(dialog_.Range(IDC_PROGRESS, &low, &high));
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 100);
+    EXPECT_EQ(dialog_.Step(IDC_PROGRESS), 1);
 }
 
 TEST_F(DialogStateTest, PreparingAfterAnError) {
@@ -60,18 +67,37 @@ TEST_F(DialogStateTest, PreparingAfterAnError) {
     EXPECT_EQ(log_.Lines().back(), "Dialog: Preparing to install...");
 }
 
-TEST_F(DialogStateTest, SpaceErrorOffersChoose) {
-    ShowError(IDS_NOT_ENOUGH_ROOM);
-    EXPECT_EQ(dialog_.Text(IDC_MAIN_TEXT), L"Not enough room for a complete install.");
-    EXPECT_EQ(dialog_.Text(IDC_SECOND_TEXT), kSelectTemp);
-    ExpectVisibility(dialog_,
-                     {{IDC_SECOND_TEXT, IDC_ICON_ERROR, IDC_CHOOSE},
-                      {IDC_PERCENT_TEXT, IDC_ICON_NORMAL, IDC_ICON_WARNING, IDC_PROGRESS, IDC_ACTIVITY_TEXT}},
-                     "error 14");
-    EXPECT_EQ(log_.Lines(), (std::vector<std::string>{
-                                "*** Error 14: 'Not enough room for a complete install.' ***",
-                                "*** Secondary error string: 'Please select a temporary location to "
-                                "extract the installer to:' ***"}));
+// The three ids that concern space offer another folder; the extraction
+// itself passes only 14.
+TEST_F(DialogStateTest, SpaceErrorsOfferChoose) {
+    struct {
+        int id;
+        const char* text;
+    } const cases[] = {
+        {IDS_NO_TEMP_SPACE, "There is not enough free disk space in the temporary folder."},
+        {IDS_NOT_ENOUGH_ROOM, "Not enough room for a complete install."},
+        {IDS_OUT_OF_SPACE_CREATING, "We ran out of space while creating the compressed file."},
+    };
+    for (const auto& c : cases) {
+        ShowError(IDS_CANNOT_EXECUTE);  // Choose... hidden before: must come
+        ShowError(c.id);
+        const std::string state = "error " + std::to_string(c.id);
+        EXPECT_EQ(driver_test::Narrow(dialog_.Text(IDC_MAIN_TEXT)), c.text) << state;
+        EXPECT_EQ(dialog_.Text(IDC_SECOND_TEXT), kSelectTemp) << state;
+        ExpectVisibility(dialog_,
+                         {{IDC_SECOND_TEXT, IDC_ICON_ERROR, IDC_CHOOSE},
+                          {IDC_PERCENT_TEXT, IDC_ICON_NORMAL, IDC_ICON_WARNING, IDC_PROGRESS,
+                           IDC_ACTIVITY_TEXT}},
+                         state.c_str());
+        const std::vector<std::string> lines = log_.Lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+                  (std::vector<std::string>{
+                      "*** Error " + std::to_string(c.id) + ": '" + c.text + "' ***",
+                      "*** Secondary error string: 'Please select a temporary location to "
+                      "extract the installer to:' ***"}))
+            << state;
+    }
 }
 
 TEST_F(DialogStateTest, OtherErrorsAskForAnotherCopy) {

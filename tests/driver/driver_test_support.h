@@ -93,6 +93,8 @@ public:
     void* Host() const { return host_; }
     std::wstring Text(int id) const { return GetControlText(host_, id); }
     bool Shown(int id) const { return IsControlShown(host_, id); }
+    int Step(int id) const { return GetProgressStep(host_, id); }
+    bool Range(int id, int* low, int* high) const { return GetProgressRange(host_, id, low, high); }
 
 private:
     void* host_ = nullptr;

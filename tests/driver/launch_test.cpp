@@ -116,6 +116,28 @@ TEST_F(LaunchTest, ThenFirstExecutableInWindows) {
     EXPECT_EQ(Normal(ChooseLauncher(ctx_)), Normal(Launcher(L"Windows/install.exe")));
 }
 
+// The launcher lookup reports its misses on standard output, not in the log.
+TEST_F(LaunchTest, LookupMissesGoToStandardOutput) {
+    ::testing::internal::CaptureStdout();
+    const std::wstring none = ChooseLauncher(ctx_);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Unable to locate 32 bit installer to execute\n"
+              "Unable to locate 64 bit installer to execute\n");
+    // The last candidate stays: the 64-bit folder itself.
+    EXPECT_EQ(Normal(none), Normal(Launcher(L"Windows_Pure_64_Bit") + Sep()));
+    EXPECT_FALSE(log_.Contains("Unable to locate 32 bit installer to execute"));
+
+    scratch_.WriteFile(L"I1/Windows/other.exe", "x");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Normal(ChooseLauncher(ctx_)), Normal(Launcher(L"Windows/other.exe")));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+
+    scratch_.WriteFile(L"I1/Windows/install.exe", "x");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Normal(ChooseLauncher(ctx_)), Normal(Launcher(L"Windows/install.exe")));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
 TEST_F(LaunchTest, StartsTheLauncherInTheWorkingDirectory) {
     InstallLauncher(L"Windows/install.exe");
     std::wstring record = scratch_.Path(L"record.txt");

@@ -132,10 +132,23 @@ TEST_F(PatchHeapSizesTest, FallsBackToThe64BitFolder) {
 }
 
 TEST_F(PatchHeapSizesTest, NoRuxFileChangesNothing) {
+    // "Windows" exists without a .rux file: the one in the 64-bit folder is
+    // not looked at either, and the miss goes to standard output.
     dir_.WriteFile(L"Windows/install.cfg", packaged_);
+    dir_.WriteFile(L"Windows_Pure_64_Bit/install.rux", packaged_);
+    ::testing::internal::CaptureStdout();
     PatchHeapSizes(dir_.Dir());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Unable to locate the rux file\n");
     EXPECT_EQ(dir_.ReadFile(L"Windows/install.cfg"), packaged_);
+    EXPECT_EQ(dir_.ReadFile(L"Windows_Pure_64_Bit/install.rux"), packaged_);
     EXPECT_FALSE(log_.Contains("Unable to open .rux file"));
+    // With one there, the same call patches it and prints nothing.
+    dir_.WriteFile(L"Windows/install.rux", packaged_);
+    ::testing::internal::CaptureStdout();
+    PatchHeapSizes(dir_.Dir());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(dir_.ReadFile(L"Windows/install.rux"), patched_);
+    EXPECT_EQ(dir_.ReadFile(L"Windows_Pure_64_Bit/install.rux"), packaged_);
 }
 
 }  // namespace

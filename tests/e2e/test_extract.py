@@ -146,7 +146,61 @@ class Extraction(InstallerTestCase):
         exe = self.copy_program(name="install.exe")
         status, _ = self.run_installer(exe)
         self.assertEqual(status, 255)
-        self.assertIn("Code -1980 = 'Invalid archive'", log_text(self.scratch))
+        log = log_text(self.scratch)
+        self.assertIn("Code -1980 = 'Invalid archive'", log)
+        # The working directory was created (and entered) before the
+        # archive was found wanting, and removed again while still empty.
+        self.assertIn("Comparing free disk space... ", log)
+        self.assertEqual(os.listdir(self.temp), [], "the working directory was left behind")
+
+    def test_whole_log_of_a_successful_run(self):
+        """Every line of an ordinary run into an empty base folder, in the
+        order of the design, silent and with the progress dialog."""
+        exe = self.make([("Windows/install.exe", launcher_bytes()),
+                         ("Windows/install.rux", b"key=value\n"),
+                         ("InstallerData/data.txt", b"data")])
+        for mode in ("silent", "gui"):
+            with self.subTest(mode=mode):
+                base = os.path.join(self.scratch, "base-" + mode)
+                os.makedirs(base)
+                log_path = os.path.join(self.scratch, "sea.log")
+                if os.path.exists(log_path):
+                    os.remove(log_path)
+                args = (["-i", "silent"] if mode == "silent" else []) + \
+                    ["-tempdir", host_to_program_path(base)]
+                result = self.run_sea(args, exe=exe, env={"RUX_DEBUG": "TRUE"})
+                self.assertEqual(exit_status(result.returncode), 0, result.stderr)
+                # The temporary path as the system reports it ends with a separator.
+                temp = host_to_program_path(base) + SEP
+                head = ["Self Extractor execution begins."]
+                head += ["Running in Silent Mode"] if mode == "silent" else ["Window class registered."]
+                head += ["Extracting files.",
+                         "Dialog: Preparing to install...",
+                         "Using TEMP path from win32 subsystem: " + temp,
+                         "Extracting to: " + temp]
+                tail = ["Checking free disk space",
+                        "New version of Windows detected: GetDiskFreeSpaceEx()",
+                        None,  # the free space in kilobytes
+                        "Retrieved free disk space... ",
+                        "Comparing free disk space... ",
+                        "Success. The extracted file execution has begun."]
+                tail += ["Dialog initialized."] if mode == "gui" else []
+                tail += ["Initiating self-extraction...",
+                         "*** The process has terminated with an exit code of 0 ***",
+                         ""]  # the last line break
+                log = log_text(self.scratch)
+                self.assertEqual(log[:len(head)], head)
+                # Access control: an elevated administrator gets the protected
+                # list (or the default one when it cannot be built), anyone
+                # else the default security.
+                security = log[len(head):len(log) - len(tail)]
+                self.assertIn(security, [["*" * 13, "Attributes set.", "Verified."],
+                                         ["*" * 13, "Default.", "Verifying..."],
+                                         ["*" * 11, "Verifying..."]])
+                rest = log[len(log) - len(tail):]
+                self.assertRegex(rest[2], r"^Free disk space: \d+ Kilobytes$")
+                rest[2] = None
+                self.assertEqual(rest, tail)
 
     def test_not_enough_space(self):
         if os.geteuid() != 0:

@@ -12,21 +12,35 @@
 //                         SEA_TEST_PAUSE_DIR/resume exists (two minutes at
 //                         most), so that a test can act while the run stands
 //                         still, or kill it there.
+//   SEA_TEST_SNAPSHOT=F   with SEA_TEST_ABORT_AT: just before the entry
+//                         function removes the working directory after the
+//                         abort, writes into F the current directory and
+//                         what the working directory then holds.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
+#include <system_error>
+#include <vector>
 
+#include "platform/directory.h"
 #include "platform/environment.h"
 #include "platform/file_attributes.h"
 #include "platform/file_stream.h"
 #include "platform/path.h"
+#include "platform/text.h"
 #include "sea/extract_context.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 int g_abort_at = 0;
 int g_abort_tests = 0;
@@ -45,6 +59,7 @@ void PauseIfAt(const std::wstring& step) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
+std::wstring g_snapshot;
 
 void CountAbortTest() {
     ++g_abort_tests;
@@ -53,6 +68,36 @@ void CountAbortTest() {
 }
 
 void OnWorkDirStep(const wchar_t* step) { PauseIfAt(step); }
+
+// Line 1: "cwd=" and the current directory. Then "tree=missing", or one
+// line per entry below the working directory ("/"-separated, sorted), with
+// a file's bytes after " = " when they are short.
+void WriteSnapshot() {
+    std::string text;
+    std::wstring current;
+    GetCurrentDir(current);
+    text += "cwd=" + WideToUtf8(current) + "\n";
+    const fs::path root(g_run.work_dir_path);
+    std::error_code error;
+    if (!fs::is_directory(root, error)) {
+        text += "tree=missing\n";
+    } else {
+        std::vector<std::string> lines;
+        for (const auto& item : fs::recursive_directory_iterator(root, error)) {
+            std::string line = item.path().lexically_relative(root).generic_u8string();
+            if (item.is_regular_file(error) && item.file_size(error) < 200) {
+                std::ifstream in(item.path(), std::ios::binary);
+                std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                line += " = " + bytes.substr(0, bytes.find_first_of("\r\n"));
+            }
+            lines.push_back(line);
+        }
+        std::sort(lines.begin(), lines.end());
+        for (const std::string& line : lines) text += line + "\n";
+    }
+    std::ofstream out(fs::path(g_snapshot), std::ios::binary | std::ios::trunc);
+    out << text;
+}
 
 struct InstallProbe {
     InstallProbe() {
@@ -67,6 +112,10 @@ struct InstallProbe {
             g_pause_at.clear();
         }
         if (g_abort_at > 0 || !g_pause_at.empty()) g_abort_test_probe = CountAbortTest;
+        if (g_abort_at > 0 && GetEnvVar(L"SEA_TEST_SNAPSHOT", 4096, g_snapshot) &&
+            !g_snapshot.empty()) {
+            g_abort_cleanup_probe = WriteSnapshot;
+        }
     }
 };
 InstallProbe install_probe;

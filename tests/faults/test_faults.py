@@ -8,6 +8,7 @@ Cancel uses sea_abort_probe, the program with a test probe that raises the
 abort flag just before the Nth abort test (SEA_TEST_ABORT_AT=N)."""
 import glob
 import os
+import re
 import subprocess
 import sys
 import time
@@ -18,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 sys.dont_write_bytecode = True
 
 from payload import build_installer, zip_bytes  # noqa: E402
-from seatest import (InstallerTestCase, exit_status, host_to_program_path, launcher_bytes,  # noqa: E402
+from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, exit_status, host_to_program_path, launcher_bytes,  # noqa: E402
                      log_text)
 
 PROBE = os.environ.get("SEA_ABORT_PROBE", "")
@@ -121,25 +122,76 @@ class Faults(InstallerTestCase):
                          ("Windows/install.rux", rux),
                          ("InstallerData/data.bin", os.urandom(200000))],
                         stub=PROBE)
-        for n in range(1, 11):
+        sep = "\\" if IS_WINDOWS_BUILD else "/"
+        start = host_to_program_path(self.scratch).rstrip("\\/")
+        snapshot = os.path.join(self.scratch, "snapshot.txt")
+        extracted = ["InstallerData", "InstallerData/data.bin", "Windows", "Windows/install.exe"]
+
+        def run(n):
+            temp = os.path.join(self.scratch, "t%d" % n)
+            os.makedirs(temp)
+            if os.path.exists(snapshot):
+                os.remove(snapshot)
+            status, log = self.run_installer(
+                exe, temp=temp, args=["-jvmxms", "64m"],
+                env={"SEA_TEST_ABORT_AT": str(n),
+                     "SEA_TEST_SNAPSHOT": host_to_program_path(snapshot)})
+            # The parts that differ from run to run.
+            log = [re.sub(r"^Free disk space: \d+ ", "Free disk space: N ",
+                          l.replace(host_to_program_path(temp), "<temp>")) for l in log]
+            return temp, status, log
+
+        # There are nine abort tests: the tenth never comes.
+        temp, status, success_log = run(10)
+        self.assertEqual(status, 0)
+        self.assertIn(SUCCESS, success_log)
+        self.assertEqual(len(self.launch_records(temp)), 1)
+        self.assertFalse(os.path.exists(snapshot))
+        # The line each abort test follows in the log of a whole run.
+        verdict = [l for l in success_log if l in ("Verified.", "Verifying...")]
+        self.assertEqual(len(verdict), 1, success_log)
+        before = {1: "Dialog: Preparing to install...",
+                  3: verdict[0], 4: verdict[0], 5: verdict[0],
+                  6: "Retrieved free disk space... ",
+                  7: "Comparing free disk space... ", 8: "Comparing free disk space... ",
+                  9: "Comparing free disk space... "}
+        cleanup = "User requested ABORT: Clean up temporary directory"
+        for n in range(1, 10):
             with self.subTest(abort_test=n):
-                temp = os.path.join(self.scratch, "t%d" % n)
-                os.makedirs(temp)
-                status, log = self.run_installer(exe, temp=temp, args=["-jvmxms", "64m"],
-                                                 env={"SEA_TEST_ABORT_AT": str(n)})
-                if n == 10:
-                    # There are nine abort tests: the tenth never comes.
-                    self.assertEqual(status, 0)
-                    self.assertIn(SUCCESS, log)
-                    self.assertEqual(len(self.launch_records(temp)), 1)
-                    continue
+                temp, status, log = run(n)
                 self.assertFailedWithoutLaunch(status, log, temp=temp)
                 self.assertEqual(log.count("User requested ABORT"), 1, log)
+                at = log.index("User requested ABORT")
+                # Up to the abort the run went as a whole run goes, and it
+                # stopped right after the step the abort test follows.
+                self.assertEqual(log[:at], success_log[:at])
+                expected_before = before.get(n, "Using TEMP path from win32 subsystem: <temp>" + sep)
+                self.assertEqual(log[at - 1], expected_before, log)
                 # From the third test on a working directory exists; the
-                # whole tree goes, whatever was extracted into it.
-                cleanup = "User requested ABORT: Clean up temporary directory"
-                self.assertEqual(cleanup in log, n >= 3, log)
+                # entry function then removes the whole tree, and nothing
+                # else follows.
+                self.assertEqual(log[at + 1:], ([cleanup] if n >= 3 else []) + [""], log)
                 self.assertEqual(os.listdir(temp), [])
+                if n < 3:
+                    self.assertFalse(os.path.exists(snapshot))
+                    continue
+                # What the driver's own clean-up left for that removal: the
+                # starting directory current again, and the working directory
+                # gone while it was empty, or the extracted tree (patched after
+                # the ninth test's step) with its marker once something was
+                # extracted.
+                with open(snapshot, "rb") as f:
+                    lines = f.read().decode("utf-8").splitlines()
+                self.assertEqual(lines[0].rstrip("\\/"), "cwd=" + start)
+                if n <= 7:
+                    self.assertEqual(lines[1:], ["tree=missing"])
+                else:
+                    heap = "64m" if n == 9 else "16m"
+                    # The marker of a run in progress stays until just
+                    # before the launch.
+                    self.assertEqual(lines[1:], extracted[:4] + [
+                        "Windows/install.rux = rux.nl.java.option.java.heap.size.initial=" + heap,
+                        "~sea-extraction-in-progress = "])
 
     # --- two at once -----------------------------------------------------------
 

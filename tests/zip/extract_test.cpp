@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <string>
 
 #include "archive/entry_list.h"
 #include "archive/pk_archive.h"
+#include "common/time_zone.h"
 #include "platform/format.h"
 #include "zip/zip_builder.h"
 #include "zip/zip_test_support.h"
@@ -81,25 +83,34 @@ TEST_F(Extract, WritesEveryMemberExactly) {
     }
 }
 
+// A member's stamp is local time. It reaches the file system as UTC
+// converted with the zone's offset in force at the moment of extraction
+// (daylight time included when it is in force now), not with the offset
+// that the zone has at the stamp's own date. A stamp in the other season
+// than today's tells the two apart wherever the zone keeps daylight time.
 TEST_F(Extract, FilesGetTheirTimeStamps) {
+    const CalendarDay day = DayInTheOtherSeason();
     ZipSpec spec;
     ZipMember m = Member("stamped.txt", "when");
-    m.dos_date = (44u << 9) | (6u << 5) | 15u;  // 2024-06-15
+    m.dos_date = static_cast<uint16_t>(((day.year - 1980) << 9) | (day.month << 5) | day.day);
     m.dos_time = (10u << 11) | (30u << 5) | 21u;  // 10:30:42
     spec.members.push_back(m);
+    const int64_t offset_before = CurrentLocalOffset();
     Run(BuildZip(spec));
+    const int64_t offset_after = CurrentLocalOffset();
     ASSERT_EQ(extract_result, 1) << Detail();
-    // The stamp is local time; compare in local time.
-    const auto written = fs::last_write_time(Out() / "stamped.txt");
-    const auto system = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-        written - fs::file_time_type::clock::now() + std::chrono::system_clock::now());
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(system);
-    std::tm local = *std::localtime(&seconds);
-    EXPECT_EQ(local.tm_year + 1900, 2024);
-    EXPECT_EQ(local.tm_mon + 1, 6);
-    EXPECT_EQ(local.tm_mday, 15);
-    // The clock conversion above may be off by a fraction of a second.
-    EXPECT_NEAR(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec, 10 * 3600 + 30 * 60 + 42, 1);
+
+    const int64_t stamp = NaiveSeconds(day.year, day.month, day.day, 10, 30, 42);
+    const int64_t written = FileLastWriteUtc((Out() / "stamped.txt").wstring().c_str());
+    // The offset can only have changed if the zone changed it while the
+    // test ran.
+    EXPECT_TRUE(written == stamp - offset_before || written == stamp - offset_after)
+        << "written " << written << ", stamp " << stamp << ", offset now " << offset_before;
+    // What a conversion with the offset of the stamp's own date gives.
+    const int64_t offset_of_date = LocalOffsetAt(static_cast<std::time_t>(stamp - offset_before));
+    if (offset_of_date != offset_before) {
+        EXPECT_NE(written, stamp - offset_of_date);
+    }
 }
 
 TEST_F(Extract, OutputSizesAroundBufferBoundaries) {
