@@ -71,3 +71,5 @@ echo "---- extracted working directory ----"
 (cd tmp && find . -mindepth 1 | sort)
 echo "-----------------"
 echo "Exit code: $code"
+# A run that failed fails the main job too.
+exit "$code"

@@ -149,6 +149,21 @@ installed_packages() {
   chroot "$1" dpkg-query -W -f='${db:Status-Abbrev} ${binary:Package}\n' | awk '$1 == "ii" { print $2 }' | sort
 }
 
+# The tests ctest's last run in each build directory skipped, with reasons:
+# a test that skips for want of a tool would hide a missing package.
+skipped_tests() {
+  local log dir
+  for log in "$1"/root/sea/build/*/Testing/Temporary/LastTest.log; do
+    [ -f "$log" ] || continue
+    dir=${log#"$1"/root/sea/}
+    dir=${dir%%/Testing/*}
+    awk -v d="$dir" '
+      / Skipped$/ { getline reason; next_reason = reason }
+      /^\[  SKIPPED \] [^ ]+ \([0-9]+ ms\)$/ { print d ": " $4 " (" next_reason ")" }
+      / \.\.\. skipped / { sub(/^.*\(__main__\./, ""); sub(/\) \.\.\. skipped /, ": "); print d ": " $0 }' "$log"
+  done
+}
+
 # Runs scripts/NAME.sh in tree $1; records its time, log and new packages.
 results=()
 run_command() {
@@ -165,6 +180,7 @@ run_command() {
   end=$(date +%s)
   installed_packages "$t" > "$cache/$name.after"
   comm -13 "$cache/$name.before" "$cache/$name.after" > "$cache/$name.packages"
+  skipped_tests "$t" > "$cache/$name.skipped"
   results+=("$name $status $((end - start)) $(wc -l < "$cache/$name.packages")")
   return "$status"
 }
@@ -206,5 +222,9 @@ for r in "${results[@]}"; do
   echo
   echo "-- packages installed by scripts/$1.sh ($cache/$1.packages):"
   fmt -w 100 < "$cache/$1.packages"
+  if [ -s "$cache/$1.skipped" ]; then
+    echo "-- tests skipped in its last ctest runs ($cache/$1.skipped):"
+    cat "$cache/$1.skipped"
+  fi
 done
 exit "$failed"
