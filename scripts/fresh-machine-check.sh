@@ -83,8 +83,11 @@ release_tree() {  # ends what still runs inside the tree, unmounts everything in
     umount "$m" 2>/dev/null || umount -l "$m" || echo "cannot unmount $m" >&2
   done
 }
+bootstrap_pid=
 cleanup() {
   local t
+  # debootstrap runs in a process group of its own: end all of it.
+  [ -z "$bootstrap_pid" ] || kill -- "-$bootstrap_pid" 2>/dev/null || true
   for t in ${trees[@]+"${trees[@]}"}; do release_tree "$t"; done
 }
 trap cleanup EXIT
@@ -116,8 +119,11 @@ if [ ! -f "$base" ]; then
   trees+=("$tmp")
   remove_tree "$tmp"
   echo "== debootstrap --variant=minbase bookworm ($mirror)"
-  debootstrap --variant=minbase bookworm "$tmp" "$mirror" > "$cache/debootstrap.log" 2>&1 ||
+  setsid debootstrap --variant=minbase bookworm "$tmp" "$mirror" > "$cache/debootstrap.log" 2>&1 &
+  bootstrap_pid=$!
+  wait "$bootstrap_pid" ||
     { tail -n 20 "$cache/debootstrap.log"; echo "debootstrap failed (log: $cache/debootstrap.log)" >&2; exit 1; }
+  bootstrap_pid=
   {
     echo "deb $mirror bookworm main"
     echo "deb $mirror bookworm-updates main"
@@ -171,12 +177,13 @@ run_command() {
   installed_packages "$t" > "$cache/$name.before"
   echo "== scripts/$name.sh in $t (log: $cache/$name.log)"
   start=$(date +%s)
-  set +e
+  # In the background, so that a signal to this script ends it (and the
+  # clean-up ends what runs in the tree) without waiting for the command.
   chroot "$t" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root TERM="${TERM:-dumb}" /bin/bash -c "cd /root/sea && scripts/$name.sh" \
-    < /dev/null 2>&1 | tee "$cache/$name.log"
-  status=${PIPESTATUS[0]}
-  set -e
+    < /dev/null 2>&1 | tee "$cache/$name.log" &
+  status=0
+  wait $! || status=$?
   end=$(date +%s)
   installed_packages "$t" > "$cache/$name.after"
   comm -13 "$cache/$name.before" "$cache/$name.after" > "$cache/$name.packages"
