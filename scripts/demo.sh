@@ -7,9 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-# The 32-bit product runs wherever 32-bit Wine can; elsewhere the 64-bit
-# build of the same sources stands in for it.
+# What the main job needs (scripts/lib/install.sh; SEA_SKIP_INSTALL=1 skips
+# this): the Linux build for sea-build, and MinGW-w64 with Wine for the
+# Windows programs. The 32-bit product runs wherever 32-bit Wine can;
+# elsewhere the 64-bit build of the same sources stands in for it.
+. scripts/lib/install.sh
+if sea_host_runs_32bit; then arch=win32; else arch=win64; fi
+sea_install base build windows "$arch"
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then preset=win32; else preset=win64; fi
+[ "$preset" = "$arch" ] || sea_install "$preset"
 # Build directories (overridable, e.g. to keep a separate build apart).
 win_build=${SEA_DEMO_WIN_BUILD:-build/$preset}
 native_build=${SEA_DEMO_NATIVE_BUILD:-build/native}
@@ -65,3 +71,5 @@ echo "---- extracted working directory ----"
 (cd tmp && find . -mindepth 1 | sort)
 echo "-----------------"
 echo "Exit code: $code"
+# A run that failed fails the main job too.
+exit "$code"

@@ -12,50 +12,16 @@ jobs=$(nproc 2>/dev/null || echo 2)
 step() { printf '\n== %s ==\n' "$*"; }
 
 # --- 1. Packages --------------------------------------------------------------
-packages=(
-  cmake ninja-build g++ make file python3 zlib1g-dev googletest libbenchmark-dev
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-  binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-  wine wine64 wine32:i386
-  xvfb xdotool imagemagick x11-utils locales
-  fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
-  zip unzip libarchive-tools p7zip-full osslsigncode openssl
-  clang libclang-rt-14-dev valgrind hyperfine
-  python3-pefile icoutils  # independent readers of the branded installers' resources
-  lintian man-db dpkg-dev  # the Debian package: dpkg-shlibdeps for cpack, lintian, man -w sea-build
-)
-install_missing() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "missing packages and no sudo: ${missing[*]}" >&2; return 1; }
-    sudo="sudo"
-  fi
-  step "Installing: ${missing[*]}"
-  if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-    $sudo dpkg --add-architecture i386
-  fi
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
+# The groups are listed in scripts/lib/install.sh, shared with scripts/demo.sh.
+# Both Windows toolchains and both Wines: the win32 build is always made, the
+# win64 one on hosts without 32-bit execution.
+. scripts/lib/install.sh
+sea_install base build windows win32 win64 gui reference test-extras branding package
 # Unix locales from which Wine takes the dialog's language in the GUI tests,
 # and the Turkish one in which every suite also runs (its dotted and dotless
 # i break locale-dependent case folding).
 gui_locales=(en_US de_DE ja_JP ar_SA ru_RU tr_TR)
-install_locales() {
-  local have sudo=""
-  have=$(locale -a 2>/dev/null | tr '[:upper:]' '[:lower:]')
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  for l in "${gui_locales[@]}"; do
-    printf '%s\n' "$have" | grep -qx "$(printf '%s.utf8' "$l" | tr '[:upper:]' '[:lower:]')" && continue
-    $sudo localedef -i "$l" -f UTF-8 "$l.UTF-8" || echo "cannot generate the locale $l.UTF-8" >&2
-  done
-}
-if [ "${SEA_SKIP_INSTALL:-0}" != 1 ]; then install_missing; install_locales; fi
+sea_install_locales "${gui_locales[@]}"
 
 # --- 2. Linux build and tests ------------------------------------------------
 step "Linux build (AddressSanitizer + UndefinedBehaviorSanitizer)"
