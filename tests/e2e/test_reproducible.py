@@ -16,6 +16,7 @@ import unittest
 import zipfile
 
 from seatest import IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SeaTestCase
+from test_branding import VENDOR_IMAGES, icon_file
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
 # The Linux builder, which the Windows builder's output is compared with.
@@ -221,10 +222,19 @@ class WindowsBuilder(ReproducibleTestCase):
         tree = os.path.join(self.scratch, "Qu\u00e9bec \u65e5\u672c", "tree")
         write_tree(tree, reverse=False, umask=0o022, stamp=EPOCH + 60)
         env = {"SOURCE_DATE_EPOCH": str(EPOCH), "LANG": "C.UTF-8"}
+        # Branded the same way by both builders: the icon and the version
+        # information (non-ASCII values included) go into the same bytes.
+        icon = os.path.join(self.scratch, "Qu\u00e9bec \u65e5\u672c", "vendor.ico")
+        with open(icon, "wb") as f:
+            f.write(icon_file(VENDOR_IMAGES))
+        branding = ["--version-info", "ProductName=Caf\u00e9 \u65e5\u672c",
+                    "--version-info", "FileVersion=2.5.1.0"]
         windows_tree = "Z:" + tree.replace("/", "\\")
         windows_out = "Z:" + os.path.join(self.scratch, "win.exe").replace("/", "\\")
-        self.build(windows_tree + "\\", windows_out, env)
-        linux = self.build(tree, os.path.join(self.other, "linux.exe"), env, HOST_TOOL, None)
+        self.build(windows_tree + "\\", windows_out, env,
+                   extra=branding + ["--icon", "Z:" + icon.replace("/", "\\")])
+        linux = self.build(tree, os.path.join(self.other, "linux.exe"), env, HOST_TOOL, None,
+                           extra=branding + ["--icon", icon])
         self.assertEqual(sha256(os.path.join(self.scratch, "win.exe")), sha256(linux))
         with zipfile.ZipFile(linux) as z:
             self.assertEqual(z.namelist(), defined_order())
