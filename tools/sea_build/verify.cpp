@@ -211,8 +211,12 @@ int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progr
     const std::wstring signer = SignerOf(run.output);
     if (!run.started) return Verdict(path, L"cannot start " + osslsigncode);
     if (run.exit_code != 0) return Verdict(path, SignatureReason(run.output, ca, signer));
-    const std::wstring stamp =
-        Utf8ToWide(After(LineWith(run.output, "Timestamp time:"), "Timestamp time:"));
+    // osslsigncode 2.8 and later print "Timestamp time:", earlier ones
+    // (Debian 12's 2.5) "The signature is timestamped:".
+    std::wstring stamp;
+    for (const char* marker : {"Timestamp time:", "The signature is timestamped:"}) {
+        if (stamp.empty()) stamp = Utf8ToWide(After(LineWith(run.output, marker), marker));
+    }
     WriteConsoleText(ConsoleStream::Output,
                      L"OK: " + path + L": " + sound + L", end record " +
                          std::to_wstring(view.size - end_record) +
