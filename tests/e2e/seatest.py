@@ -91,3 +91,17 @@ class InstallerTestCase(SeaTestCase):
             self.skipTest("SEA_LAUNCHER is not set (run through ctest)")
         self.temp = os.path.join(self.scratch, "tmp")
         os.makedirs(self.temp)
+
+
+def self_signed_certificate(test, directory):
+    """A throw-away certificate and key (PEM) in directory; skips the test
+    when openssl or osslsigncode is not installed."""
+    for tool in ("openssl", "osslsigncode"):
+        if not shutil.which(tool):
+            test.skipTest(tool + " is not installed")
+    cert = os.path.join(directory, "cert.pem")
+    key = os.path.join(directory, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=sea-build test", "-keyout", key, "-out", cert],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key

@@ -13,7 +13,8 @@ import time
 import unittest
 import zipfile
 
-from seatest import IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase, exit_status
+from seatest import (IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase, exit_status,
+                     self_signed_certificate)
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
 MAGIC = b"\x5b\x3e\x4e\x00"
@@ -264,14 +265,7 @@ class Refusals(BuildTestCase):
 class Signing(BuildTestCase):
 
     def test_signed_installer_verifies_and_still_reads(self):
-        for tool in ("openssl", "osslsigncode"):
-            if not shutil.which(tool):
-                self.skipTest(tool + " is not installed")
-        cert = os.path.join(self.scratch, "cert.pem")
-        key = os.path.join(self.scratch, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=sea-build test", "-keyout", key, "-out", cert],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cert, key = self_signed_certificate(self, self.scratch)
         tree, expected = self.new_tree()
         out = os.path.join(self.scratch, "signed.exe")
         self.build(tree, out, "--sign", cert, key)

@@ -15,7 +15,7 @@ import time
 import unittest
 import zipfile
 
-from seatest import IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SeaTestCase
+from seatest import IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SeaTestCase, self_signed_certificate
 from test_branding import VENDOR_IMAGES, icon_file
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
@@ -286,14 +286,7 @@ class NoFileLeftBehind(ReproducibleTestCase):
 class Signing(ReproducibleTestCase):
 
     def test_signature_adds_only_the_certificate_table(self):
-        for tool in ("openssl", "osslsigncode"):
-            if not shutil.which(tool):
-                self.skipTest(tool + " is not installed")
-        cert = os.path.join(self.scratch, "cert.pem")
-        key = os.path.join(self.scratch, "key.pem")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=sea-build test", "-keyout", key, "-out", cert],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cert, key = self_signed_certificate(self, self.scratch)
         tree = os.path.join(self.scratch, "tree")
         write_tree(tree, reverse=False, umask=0o022, stamp=EPOCH + 5)
         env = {"SOURCE_DATE_EPOCH": str(EPOCH)}
