@@ -58,6 +58,11 @@ fi
 step "Reproducible stub: sea.exe built a second time elsewhere"
 scripts/stub-reproducible.sh
 
+# The Linux builder's branding and signing tests once more, now that the
+# 32-bit product they brand exists (in the first pass they skip those cases).
+step "Linux builder on the product stub: branding and signing"
+(cd build/native && ctest --output-on-failure -R '^e2e_test_(branding|signing)$')
+
 # --- 3b. Debian package ------------------------------------------------------
 # Built from a release build with the 32-bit stub above; the check installs
 # and removes it again when run as root.
