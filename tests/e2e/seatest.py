@@ -1,6 +1,7 @@
 """Helpers shared by the end-to-end tests: run the program under test
 (natively or through Wine) in a scratch directory and read what it wrote."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -105,3 +106,11 @@ def self_signed_certificate(test, directory):
                     "-subj", "/CN=sea-build test", "-keyout", key, "-out", cert],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return cert, key
+
+
+def without_wine_lines(text):
+    """text without the lines Wine itself writes to a program's standard
+    error (a crash report of one of its own helper processes while a prefix
+    starts, "wine: configuration ... updated", debug channel lines)."""
+    own = re.compile(r"^(wine: |wine client error|[0-9a-f]{4}:(err|fixme|warn|trace):)")
+    return "".join(line for line in text.splitlines(keepends=True) if not own.match(line))

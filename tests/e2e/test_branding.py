@@ -20,7 +20,7 @@ import zlib
 
 import guitest
 from seatest import (IS_WINDOWS_BUILD, LAUNCHER, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase,
-                     exit_status, launcher_bytes)
+                     exit_status, launcher_bytes, without_wine_lines)
 
 try:
     import pefile
@@ -260,7 +260,7 @@ class BadInput(BrandingTestCase):
     def assert_refused(self, args, *texts, stub=None):
         out = os.path.join(self.scratch, "refused.exe")
         result = self.brand(out, *args, stub=stub)
-        error = result.stderr.decode("utf-8", "replace")
+        error = without_wine_lines(result.stderr.decode("utf-8", "replace"))
         self.assertEqual(result.returncode, 1, error)
         self.assertTrue(error.startswith("sea-build: "), error)
         self.assertEqual(error.count("\n"), 1, error)
