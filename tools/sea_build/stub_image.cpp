@@ -1,5 +1,7 @@
 #include "tools/sea_build/stub_image.h"
 
+#include "tools/sea_build/pe/le_bytes.h"
+
 namespace {
 
 constexpr uint16_t kPe32Magic = 0x10B;
@@ -7,27 +9,6 @@ constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr size_t kFileHeaderSize = 20;
 constexpr size_t kSectionHeaderSize = 40;
 constexpr uint32_t kSecurityDirectory = 4;
-
-// Little-endian reads that refuse to leave the buffer.
-class Reader {
-public:
-    explicit Reader(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    bool U16(uint64_t at, uint16_t& value) const {
-        if (at + 2 > bytes_.size()) return false;
-        value = static_cast<uint16_t>(bytes_[at] | (bytes_[at + 1] << 8));
-        return true;
-    }
-    bool U32(uint64_t at, uint32_t& value) const {
-        if (at + 4 > bytes_.size()) return false;
-        value = static_cast<uint32_t>(bytes_[at]) | (static_cast<uint32_t>(bytes_[at + 1]) << 8) |
-                (static_cast<uint32_t>(bytes_[at + 2]) << 16) |
-                (static_cast<uint32_t>(bytes_[at + 3]) << 24);
-        return true;
-    }
-
-private:
-    const std::vector<uint8_t>& bytes_;
-};
 
 bool Refuse(std::wstring& error, const std::wstring& reason) {
     error = reason;
@@ -37,7 +18,7 @@ bool Refuse(std::wstring& error, const std::wstring& reason) {
 }  // namespace
 
 bool InspectStub(const std::vector<uint8_t>& bytes, StubImage& image, std::wstring& error) {
-    const Reader in(bytes);
+    const ByteReader in(bytes);
     uint32_t pe_offset = 0;
     uint32_t signature = 0;
     if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z' || !in.U32(0x3C, pe_offset) ||
