@@ -4,6 +4,11 @@
 #   SEA_WINEPREFIX  prefix directory (default: build/wineprefix-<arch>)
 #   SEA_WINE_DPI    display DPI of the prefix (LogPixels: 96 is 100 %, 144
 #                   is 150 %); set once, give each DPI a prefix of its own
+#   SEA_WINE_UI_FONT  a font family that takes the place of Wine's Tahoma,
+#                   the face behind "MS Shell Dlg"; set once, in a prefix of
+#                   its own. Wine shapes complex scripts (Thai) with the
+#                   glyphs of the selected font alone, without its font
+#                   links, so their texts show only in a font that has them.
 set -u
 here=$(cd "$(dirname "$0")/.." && pwd)
 exe=$1
@@ -49,6 +54,20 @@ if [ -n "$dpi" ] && [ "$(cat "$WINEPREFIX/.sea-dpi" 2>/dev/null)" != "$dpi" ]; t
       # Wine reads the DPI when its server starts.
       wineserver -w 2>/dev/null || true
       printf '%s' "$dpi" >"$WINEPREFIX/.sea-dpi"
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+font=${SEA_WINE_UI_FONT:-}
+if [ -n "$font" ] && [ "$(cat "$WINEPREFIX/.sea-ui-font" 2>/dev/null)" != "$font" ]; then
+  (
+    flock 9
+    if [ "$(cat "$WINEPREFIX/.sea-ui-font" 2>/dev/null)" != "$font" ]; then
+      # A replacement applies only to a family that is not installed.
+      rm -f "$WINEPREFIX/drive_c/windows/Fonts/tahoma.ttf" "$WINEPREFIX/drive_c/windows/Fonts/tahomabd.ttf"
+      "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /t REG_SZ /d "$font" /f \
+        >/dev/null 2>&1 || true
+      wineserver -w 2>/dev/null || true
+      printf '%s' "$font" >"$WINEPREFIX/.sea-ui-font"
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
