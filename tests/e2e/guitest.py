@@ -317,12 +317,16 @@ class GuiTestCase(SeaTestCase):
             self.skipTest(f"locale {locale_name} is not installed (scripts/test.sh generates it)")
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("LC_") and k not in ("RUX_DEBUG", "TMP", "TEMP", "TMPDIR")}
+        # Wine's error messages are kept: they tell why a dialog did not
+        # come up when a run ends without one.
         env.update(DISPLAY=DISPLAY.name, LANG=locale_name, LC_ALL=locale_name,
-                   RUX_DEBUG="TRUE", SEA_WINEPREFIX=PREFIX, **WINE_DPI)
+                   RUX_DEBUG="TRUE", SEA_WINEPREFIX=PREFIX, WINEDEBUG="-all,err+all", **WINE_DPI)
         self.started = (exe, language, args)
         command = [RUNNER, exe, "-tempdir", wine_path(self.tempdir)] + list(args)
-        self.process = subprocess.Popen(command, cwd=self.scratch, env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine_errors = os.path.join(self.scratch, f"wine-errors-{len(self.processes)}.txt")
+        with open(self.wine_errors, "wb") as errors:
+            self.process = subprocess.Popen(command, cwd=self.scratch, env=env,
+                                            stdout=subprocess.DEVNULL, stderr=errors)
         self.processes.append(self.process)
         self.template = Template(LANGUAGES[language][1])
 
@@ -333,8 +337,10 @@ class GuiTestCase(SeaTestCase):
             if window:
                 return window
             if self.process.poll() is not None:
+                with open(self.wine_errors, "rb") as errors:
+                    wine = errors.read().decode(errors="replace").splitlines()[-20:]
                 ended = (f"the program ended ({self.process.returncode}) without showing the dialog;"
-                         f" log: {log_text(self.scratch)}")
+                         f" log: {log_text(self.scratch)}; Wine's errors: {wine}")
                 if restarted:
                     self.fail(ended)
                 # Seen once in several runs on a loaded machine: Wine could
