@@ -30,12 +30,6 @@ std::vector<uint8_t> RandomBytes(size_t size, unsigned seed) {
     return bytes;
 }
 
-uint32_t U32(const std::vector<uint8_t>& bytes, uint64_t at) {
-    uint32_t value = 0;
-    ByteReader(bytes).U32(at, value);
-    return value;
-}
-
 TEST(PeChecksum, MatchesTheReferenceInPiecesOfAnySize) {
     for (size_t size : {size_t{0}, size_t{1}, size_t{0x99}, size_t{70001}, size_t{200000}}) {
         const std::vector<uint8_t> bytes = RandomBytes(size, static_cast<unsigned>(size));

@@ -2,6 +2,7 @@
 // same resources, and damaged directories refused.
 #include <gtest/gtest.h>
 
+#include "tests/pe_branding/test_image.h"
 #include "tools/sea_build/pe/le_bytes.h"
 #include "tools/sea_build/pe/resource_tree.h"
 
@@ -28,17 +29,6 @@ std::vector<Resource> Sample() {
             Make({14, {}}, {0, u"A"}, 0, {5}),
             Make({5, {}}, {0, u"PROGRESSINDICATOR"}, 5, {}),
             Make({0, u"CUSTOM"}, {3, {}}, 0, {6, 6, 6})};
-}
-
-uint16_t U16(const std::vector<uint8_t>& b, size_t at) {
-    uint16_t v = 0;
-    ByteReader(b).U16(at, v);
-    return v;
-}
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    uint32_t v = 0;
-    ByteReader(b).U32(at, v);
-    return v;
 }
 
 TEST(ResourceTree, RoundTripsInDirectoryOrder) {

@@ -65,3 +65,15 @@ std::vector<uint8_t> TestImage::Build() const {
     }
     return out;
 }
+
+uint16_t U16(const std::vector<uint8_t>& bytes, uint64_t at) {
+    uint16_t value = 0;
+    ByteReader(bytes).U16(at, value);
+    return value;
+}
+
+uint32_t U32(const std::vector<uint8_t>& bytes, uint64_t at) {
+    uint32_t value = 0;
+    ByteReader(bytes).U32(at, value);
+    return value;
+}

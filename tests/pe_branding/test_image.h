@@ -33,3 +33,7 @@ TestSection ResourceSection(const std::vector<Resource>& resources, uint32_t rva
 
 // The RVA the section at index gets in a TestImage of these sections.
 uint32_t TestSectionRva(const std::vector<TestSection>& sections, size_t index);
+
+// The little-endian value at `at` in bytes; 0 where it does not fit.
+uint16_t U16(const std::vector<uint8_t>& bytes, uint64_t at);
+uint32_t U32(const std::vector<uint8_t>& bytes, uint64_t at);
