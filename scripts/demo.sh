@@ -20,7 +20,7 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then preset=win32; else preset=
 win_build=${SEA_DEMO_WIN_BUILD:-build/$preset}
 native_build=${SEA_DEMO_NATIVE_BUILD:-build/native}
 stale() {  # true when $1 is missing or older than any source
-  [ ! -e "$1" ] || [ -n "$(find sea archive platform resources tools -newer "$1" -print -quit)" ]
+  [ ! -e "$1" ] || [ -n "$(find sea archive pe platform resources tools -newer "$1" -print -quit)" ]
 }
 if stale "$win_build/bin/sea.exe" || stale "$win_build/bin/demo_launcher.exe"; then
   echo "Building the Windows programs ($preset)..."

@@ -13,10 +13,13 @@ step() { printf '\n== %s ==\n' "$*"; }
 
 # --- 1. Packages --------------------------------------------------------------
 # The groups are listed in scripts/lib/install.sh, shared with scripts/demo.sh.
-# Both Windows toolchains and both Wines: the win32 build is always made, the
-# win64 one on hosts without 32-bit execution.
+# Both Windows toolchains: the win32 build is always made, the win64 one on
+# hosts without 32-bit execution. 32-bit Wine only where the kernel runs
+# 32-bit programs: elsewhere it could not start, and its i386 packages would
+# only make the installation depend on a second architecture's index.
 . scripts/lib/install.sh
-sea_install base build windows win32 win64 gui reference test-extras branding package
+sea_install base build windows win32-toolchain win64 gui reference test-extras branding package
+if sea_host_runs_32bit; then sea_install win32; fi
 # Unix locales from which Wine takes the dialog's language in the GUI tests,
 # and the Turkish one in which every suite also runs (its dotted and dotless
 # i break locale-dependent case folding).

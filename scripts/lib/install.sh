@@ -25,8 +25,11 @@ sea_group_windows=(
   libz-mingw-w64-dev wine
 )
 # The 32-bit product (preset win32) and the Wine that runs it.
+sea_group_win32_toolchain=(
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+)
 sea_group_win32=(
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine32:i386
+  "${sea_group_win32_toolchain[@]}" wine32:i386
 )
 # The 64-bit build of the same sources (preset win64) and 64-bit Wine.
 sea_group_win64=(
@@ -71,6 +74,19 @@ sea_installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
+# A mirror caught in the middle of a sync answers with index files of the
+# wrong size for a while. Try the update again; if one index still fails,
+# go on with the lists apt has: the installation then either finds every
+# package or says which one it cannot.
+sea_apt_update() {
+  local try
+  for try in 1 2 3; do
+    sea_sudo apt-get update -q && return 0
+    [ "$try" -lt 3 ] && { echo "apt-get update failed (try $try of 3); again in $((try * 10)) s" >&2; sleep $((try * 10)); }
+  done
+  echo "apt-get update failed three times; installing from the package lists apt has" >&2
+}
+
 sea_install() {
   [ "${SEA_SKIP_INSTALL:-0}" = 1 ] && return 0
   local group p missing=()
@@ -89,7 +105,7 @@ sea_install() {
      ! dpkg --print-foreign-architectures | grep -qx i386; then
     sea_sudo dpkg --add-architecture i386
   fi
-  sea_sudo apt-get update -q
+  sea_apt_update
   sea_sudo env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 }

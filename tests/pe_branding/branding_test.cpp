@@ -6,8 +6,8 @@
 
 #include "tests/pe_branding/test_image.h"
 #include "tools/sea_build/pe/branding.h"
-#include "tools/sea_build/pe/le_bytes.h"
-#include "tools/sea_build/pe/pe_image.h"
+#include "pe/le_bytes.h"
+#include "pe/pe_image.h"
 
 namespace {
 

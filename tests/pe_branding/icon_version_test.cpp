@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tools/sea_build/pe/icon_file.h"
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 #include "tools/sea_build/pe/version_info.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <random>
 
 #include "tests/pe_branding/test_image.h"
-#include "tools/sea_build/pe/le_bytes.h"
-#include "tools/sea_build/pe/pe_image.h"
+#include "pe/le_bytes.h"
+#include "pe/pe_image.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/pe_branding/test_image.h"
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 #include "tools/sea_build/pe/resource_tree.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "tests/pe_branding/test_image.h"
 
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 
 namespace {
 constexpr uint32_t kFileAlignment = 0x200;

@@ -4,8 +4,8 @@
 
 #include "platform/file_stream.h"
 #include "tools/sea_build/pe/branding.h"
-#include "tools/sea_build/pe/le_bytes.h"
-#include "tools/sea_build/pe/pe_image.h"
+#include "pe/le_bytes.h"
+#include "pe/pe_image.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "resources/resource_ids.h"
-#include "tools/sea_build/pe/le_bytes.h"
-#include "tools/sea_build/pe/pe_image.h"
+#include "pe/le_bytes.h"
+#include "pe/pe_image.h"
 #include "tools/sea_build/pe/resource_tree.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "tools/sea_build/pe/icon_file.h"
 
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 
 namespace {
 

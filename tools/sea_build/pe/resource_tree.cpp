@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 
 namespace {
 

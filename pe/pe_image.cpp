@@ -1,8 +1,8 @@
-#include "tools/sea_build/pe/pe_image.h"
+#include "pe/pe_image.h"
 
 #include <algorithm>
 
-#include "tools/sea_build/pe/le_bytes.h"
+#include "pe/le_bytes.h"
 
 namespace {
 
