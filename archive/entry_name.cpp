@@ -79,20 +79,34 @@ bool IsUnsafeWindowsComponent(const wchar_t* begin, const wchar_t* end) {
 
 }  // namespace
 
-bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules) {
-    if (!name || name[0] == L'\0') return true;
-    if (IsPathSeparator(name[0])) return true;
-    if (IsAsciiLetter(name[0]) && name[1] == L':') return true;
+EntryNameFault FindEntryNameFault(const wchar_t* name, bool windows_rules, size_t* at) {
+    size_t unused = 0;
+    size_t& where = at ? *at : unused;
+    where = 0;
+    if (!name || name[0] == L'\0') return EntryNameFault::kEmpty;
+    if (IsPathSeparator(name[0])) return EntryNameFault::kAbsolute;
+    if (IsAsciiLetter(name[0]) && name[1] == L':') return EntryNameFault::kAbsolute;
     const wchar_t* component = name;
     for (const wchar_t* p = name;; ++p) {
-        if (windows_rules && IsReservedWindowsCharacter(*p)) return true;
+        if (windows_rules && IsReservedWindowsCharacter(*p)) {
+            where = static_cast<size_t>(p - name);
+            return EntryNameFault::kReservedCharacter;
+        }
         if (*p == L'\0' || IsPathSeparator(*p)) {
-            if (ClimbsUp(component, p, windows_rules)) return true;
-            if (windows_rules && IsUnsafeWindowsComponent(component, p)) return true;
-            if (*p == L'\0') return false;
+            where = static_cast<size_t>(component - name);
+            if (ClimbsUp(component, p, windows_rules)) return EntryNameFault::kClimbsUp;
+            if (windows_rules && IsUnsafeWindowsComponent(component, p)) {
+                return IsWindowsDeviceName(component, p) ? EntryNameFault::kDeviceName
+                                                         : EntryNameFault::kTrailingDotOrBlank;
+            }
+            if (*p == L'\0') return EntryNameFault::kNone;
             component = p + 1;
         }
     }
+}
+
+bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules) {
+    return FindEntryNameFault(name, windows_rules, nullptr) != EntryNameFault::kNone;
 }
 
 bool IsUnsafeEntryName(const wchar_t* name) {

@@ -3,6 +3,8 @@
 // would place a file anywhere but below the current directory is refused.
 #pragma once
 
+#include <cstddef>
+
 // True when name must not be created relative to the current directory:
 //   - empty;
 //   - absolute or UNC: a leading '/' or '\\';
@@ -20,6 +22,22 @@
 // Both '/' and '\\' separate components under either rule set, because
 // ALFile treats both as separators on every system.
 bool IsUnsafeEntryName(const wchar_t* name, bool windows_rules);
+
+// Which of the rules above a name breaks first, reading it from the start.
+enum class EntryNameFault {
+    kNone,
+    kEmpty,                // an empty name
+    kAbsolute,             // absolute, UNC or drive-qualified
+    kClimbsUp,             // a ".." component (Windows rules: "...", ".. " too)
+    kReservedCharacter,    // Windows rules: < > : " | ? * or a control character
+    kTrailingDotOrBlank,   // Windows rules: a component ending in '.' or ' '
+    kDeviceName,           // Windows rules: CON, NUL, COM1, LPT2.txt, ...
+};
+
+// The first fault of name; *at (when given) receives the index of the
+// offending character (kReservedCharacter) or of the start of the offending
+// component (the others; 0 for kEmpty and kAbsolute).
+EntryNameFault FindEntryNameFault(const wchar_t* name, bool windows_rules, size_t* at);
 
 // The rule set of this system: Windows rules where '\\' is the separator.
 bool IsUnsafeEntryName(const wchar_t* name);

@@ -54,6 +54,11 @@ public:
 
     bool IsOpen() const { return descriptor_ != -1; }
 
+protected:
+    // The open file's descriptor (-1: none), for subclasses that check what
+    // they opened before they read it.
+    int descriptor() const { return descriptor_; }
+
 private:
     int32_t CreateNamed();
     int32_t CreateTemporary();

@@ -11,7 +11,9 @@
 #include <ctime>
 
 // Opens an existing file for reading, binary, sharing allowed for readers
-// and writers. -1 on failure.
+// and writers. -1 on failure. The open itself never waits (a named pipe
+// without a writer opens at once); callers that must read only regular
+// files check the descriptor (platform/file_identity.h) before reading.
 int FileOpenRead(const wchar_t* path, int* error);
 // Opens for reading and writing, binary, created if missing and truncated,
 // permission read+write, sharing allowed. -1 on failure.

@@ -32,7 +32,16 @@ bool Succeeded(int result, int* error) {
 
 }  // namespace
 
-int FileOpenRead(const wchar_t* path, int* error) { return OpenWith(path, O_RDONLY, error); }
+// O_NONBLOCK: opening a named pipe would otherwise wait for a writer. It is
+// cleared again, so that reads behave as always.
+int FileOpenRead(const wchar_t* path, int* error) {
+    const int fd = OpenWith(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, error);
+    if (fd >= 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
 
 int FileCreateTruncate(const wchar_t* path, int* error) {
     return OpenWith(path, O_RDWR | O_CREAT | O_TRUNC, error);

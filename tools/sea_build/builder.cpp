@@ -5,6 +5,9 @@
 #include <cwchar>
 #include <cwctype>
 #include <memory>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/compressors.h"
@@ -21,6 +24,7 @@
 #include "platform/format.h"
 #include "platform/module.h"
 #include "platform/path.h"
+#include "platform/text.h"
 #include "tools/sea_build/branding_step.h"
 #include "tools/sea_build/entry_stamp.h"
 #include "tools/sea_build/output_file.h"
@@ -29,6 +33,7 @@
 #include "tools/sea_build/signing.h"
 #include "tools/sea_build/stub_image.h"
 #include "tools/sea_build/tree_walk.h"
+#include "tools/sea_build/windows_names.h"
 
 namespace {
 
@@ -128,7 +133,10 @@ ALCompressor* NewCompressor(int level, const std::wstring& name) {
 void FillList(const std::wstring& root, const TreeWalk& walk, int level, const StampRule& rule,
               ALMonitor& monitor, ALEntryList& list) {
     for (const TreeItem& item : walk.items) {
-        ALFile* file = new SourceFile(item.path.c_str(), kBufferSize, rule);
+        FileFacts expected;
+        expected.size = item.size;
+        expected.identity = item.identity;
+        ALFile* file = new SourceFile(item.path.c_str(), kBufferSize, rule, expected);
         if (item.directory) StampDirectory(root + kPathSeparator + item.path, rule, *file);
         else file->SetMonitor(&monitor);
         list.AddEntry(file, item.directory ? nullptr : NewCompressor(level, item.path), nullptr,
@@ -232,6 +240,38 @@ void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& outp
     }
 }
 
+// Everything in the tree that Windows or the installer cannot hold, each
+// path once (the walk's reason first), in the order of the paths; the
+// warnings and the entries left out go to standard error as warnings.
+// Returns the number of problems.
+size_t ReportTree(const TreeWalk& walk, const std::wstring& source_dir) {
+    std::vector<NameEntry> names;
+    names.reserve(walk.items.size());
+    for (const TreeItem& item : walk.items) names.push_back({item.path, item.directory});
+    std::vector<std::pair<std::string, TreeProblem>> problems;
+    std::set<std::wstring> named;
+    for (const TreeProblem& problem : walk.problems) {
+        if (named.insert(problem.path).second) problems.push_back({WideToUtf8(problem.path), problem});
+    }
+    for (const NameFinding& finding : CheckWindowsNames(names)) {
+        if (finding.warning) {
+            Warn(finding.path + L": " + finding.reason);
+        } else if (named.insert(finding.path).second) {
+            problems.push_back({WideToUtf8(finding.path), {finding.path, finding.reason}});
+        }
+    }
+    for (const TreeProblem& skipped : walk.skipped) Warn(L"skipped " + skipped.path + L": " + skipped.reason);
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& problem : problems) Failure(problem.second.path + L": " + problem.second.reason);
+    if (!problems.empty()) {
+        Failure(FormatString(600, L"%ld %s in %s: no installer written",
+                             static_cast<int32_t>(problems.size()),
+                             problems.size() == 1 ? L"problem" : L"problems", source_dir.c_str()));
+    }
+    return problems.size();
+}
+
 // sea.exe beside this program (a build tree, a Windows folder), else where
 // an installed package keeps it: ../lib/quillora-sea/sea.exe from this
 // program's folder (/usr/bin/sea-build, /usr/lib/quillora-sea/sea.exe).
@@ -289,8 +329,7 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
 
     const std::wstring root = Absolute(options.source_dir);
     TreeWalk walk;
-    if (!WalkTree(root, walk, error)) return Failure(error);
-    for (const std::wstring& warning : walk.warnings) Warn(warning);
+    if (!WalkTree(root, options.skip_unreadable, walk, error)) return Failure(error);
     const bool sign = options.signing();
     Signer signer;
     if (sign) {
@@ -301,6 +340,7 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     std::vector<std::wstring> secrets;
     for (const std::wstring& secret : signer.secret_files()) secrets.push_back(Absolute(secret));
     LeaveOut(walk, root, output, secrets);
+    if (ReportTree(walk, options.source_dir) > 0) return 1;
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;
     for (wchar_t& c : launcher_path) {
@@ -336,10 +376,15 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     if (!CheckFinishedInstaller(finished, written.end_record, error)) return Failure(error);
     if (!file.Commit(finished, error)) return Failure(error);
     if (!options.quiet) {
+        const std::wstring skipped =
+            options.skip_unreadable
+                ? FormatString(100, L", %ld skipped (unreadable or special files)",
+                               static_cast<int32_t>(walk.skipped.size()))
+                : std::wstring();
         WriteConsoleText(ConsoleStream::Output,
-                         FormatString(600, L"Wrote %s: %ld entries, %lld bytes%s\n", output.c_str(),
+                         FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s\n", output.c_str(),
                                       written.entries, static_cast<long long>(written.size),
-                                      sign ? L" before signing" : L""));
+                                      sign ? L" before signing" : L"", skipped.c_str()));
     }
     return 0;
 }

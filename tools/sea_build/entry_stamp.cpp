@@ -59,12 +59,30 @@ ALTimeDate ClampedUtc(int64_t modified, int64_t epoch) {
 
 int32_t SourceFile::Open() {
     if (ALFile::Open() < 0) return status.GetStatusCode();
+    FileFacts opened;
+    int error = 0;
+    if (!QueryDescriptorFacts(descriptor(), opened, error) || opened.kind != FileKind::kRegular ||
+        !(opened.identity == expected_.identity) || opened.size != expected_.size) {
+        ALFile::Close();
+        return status.SetError(AL_CANT_OPEN_FILE,
+                               L"%s changed after the tree was walked: no longer the file of %lld bytes",
+                               GetName(), static_cast<long long>(expected_.size));
+    }
     if (!ApplyRule(GetName(), rule_, *this)) {
         return status.SetError(AL_CANT_OPEN_FILE, L"Couldn't get the modification time of %s.",
                                GetName());
     }
     attributes.SetArchive(true);
     return status.GetStatusCode();
+}
+
+int32_t SourceFile::LoadBuffer(int32_t position) {
+    const int32_t count = ALFile::LoadBuffer(position);
+    const bool grew = count > 0 && file_position > expected_.size;
+    const bool shrank = count == AL_END_OF_FILE && file_position < expected_.size;
+    if (!grew && !shrank) return count;
+    return status.SetError(AL_READ_ERROR, L"%s changed size while it was read (%lld bytes before)",
+                           GetName(), static_cast<long long>(expected_.size));
 }
 
 void StampDirectory(const std::wstring& path, const StampRule& rule, ALStorage& storage) {

@@ -19,6 +19,7 @@
 
 #include "archive/file.h"
 #include "archive/time_date.h"
+#include "platform/file_identity.h"
 
 struct StampRule {
     bool clamp = false;  // SOURCE_DATE_EPOCH is set
@@ -37,15 +38,21 @@ bool ParseSourceDateEpoch(const std::wstring& text, int64_t& seconds);
 ALTimeDate ClampedUtc(int64_t modified, int64_t epoch);
 
 // A file of the tree: opened like any ALFile, then given the time stamp and
-// attributes above.
+// attributes above. It must still be the regular file of the size and
+// identity the walk saw (`expected`), and keep that size while it is read:
+// otherwise Open or LoadBuffer fails with AL_CANT_OPEN_FILE or
+// AL_READ_ERROR, and nothing of a swapped-in pipe or device is read.
 class SourceFile : public ALFile {
 public:
-    SourceFile(const wchar_t* name, int32_t buffer_size, const StampRule& rule)
-        : ALFile(name, buffer_size), rule_(rule) {}
+    SourceFile(const wchar_t* name, int32_t buffer_size, const StampRule& rule,
+               const FileFacts& expected)
+        : ALFile(name, buffer_size), rule_(rule), expected_(expected) {}
     int32_t Open() override;
+    int32_t LoadBuffer(int32_t position) override;
 
 private:
     const StampRule rule_;
+    const FileFacts expected_;
 };
 
 // The time stamp and attributes of a directory entry at path (an empty

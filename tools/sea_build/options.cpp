@@ -153,6 +153,8 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
             options.version_info.push_back(setting);
         } else if (a == L"--allow-pe32plus") {
             options.allow_pe32plus = true;
+        } else if (a == L"--skip-unreadable") {
+            options.skip_unreadable = true;
         } else if (a == L"-q" || a == L"--quiet") {
             options.quiet = true;
         } else if (a == L"--list" || a == L"--test" || a == L"--verify") {
@@ -208,6 +210,9 @@ const wchar_t* UsageText() {
            L"  --timestamp-timeout S give up signing after S seconds (default 120)\n"
            L"  --sign-name TEXT      the description recorded in the signature\n"
            L"  --sign-url URL        the web address recorded in the signature\n"
+           L"  --skip-unreadable     leave out unreadable files and folders, broken links,\n"
+           L"                        named pipes, sockets and devices with a warning\n"
+           L"                        (by default each of them fails the build)\n"
            L"  -q, --quiet           no progress bar and no summary\n"
            L"  --list                list the entries of an installer\n"
            L"  --test                check every entry of an installer against its CRC-32\n"

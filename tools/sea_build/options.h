@@ -26,6 +26,7 @@ struct BuildOptions {
     std::wstring sign_url;
     std::wstring ca;             // Verify: the CA certificates to trust
     bool quiet = false;          // no progress bar, no summary
+    bool skip_unreadable = false;  // unreadable and special files are warnings, not errors
     std::wstring icon;           // --icon: the installer's application icon
     std::vector<std::wstring> version_info;  // --version-info KEY=VALUE, as given
 

@@ -1,19 +1,19 @@
 #include "tools/sea_build/tree_walk.h"
 
 #include <algorithm>
-#include <ctime>
+#include <cerrno>
+#include <map>
 #include <string>
 #include <utility>
 
 #include "platform/directory_search.h"
-#include "platform/file_attributes.h"
 #include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
 namespace {
 
-constexpr int kMaxDepth = 64;
+constexpr int kMaxDepth = 128;
 constexpr int64_t kMaxFileSize = int64_t{1} << 31;
 
 // Orders the entries of one directory by their names' UTF-8 bytes, which
@@ -32,36 +32,35 @@ void SortByStoredName(std::vector<DirEntry>& children) {
     children.swap(sorted);
 }
 
+std::wstring ReadFailure(int error) {
+    if (error == EACCES || error == EPERM) return L"cannot be read (permission denied)";
+    if (error == ENOENT) return L"vanished while the tree was walked";
+    return L"cannot be read (errno " + std::to_wstring(error) + L")";
+}
+
+std::wstring Shown(const std::wstring& relative) { return relative.empty() ? L"." : relative; }
+
 class Walker {
 public:
-    Walker(const std::wstring& root, TreeWalk& walk, std::wstring& error)
-        : root_(root), walk_(walk), error_(error) {}
+    Walker(const std::wstring& root, bool skip_unreadable, TreeWalk& walk)
+        : root_(root), skip_unreadable_(skip_unreadable), walk_(walk) {}
 
-    // Adds what lies below relative (empty: the root); sets empty when the
-    // directory holds nothing that was added.
-    bool Walk(const std::wstring& relative, int depth, bool& empty) {
-        if (depth > kMaxDepth) {
-            return Fail(L"directories nest deeper than 64 levels (a link loop?) at " + relative);
+    bool Start(std::wstring& error) {
+        FileFacts facts;
+        int code = 0;
+        if (!QueryPathFacts(root_, true, facts, code) || facts.kind != FileKind::kDirectory) {
+            error = L"not a directory: " + root_;
+            return false;
         }
         std::vector<DirEntry> children;
-        if (!List(relative, children)) return false;
-        empty = true;
-        for (const DirEntry& child : children) {
-            const std::wstring path = relative.empty() ? child.name : relative + kPathSeparator + child.name;
-            if (child.name.find(L'\\') != std::wstring::npos && kPathSeparator != L'\\') {
-                return Fail(L"a file name holds a backslash, which Windows cannot create: " + path);
-            }
-            if (child.attributes & kAttrDirectory) {
-                bool child_empty = false;
-                if (!Walk(path, depth + 1, child_empty)) return false;
-                if (child_empty) walk_.items.push_back({path, true, 0});
-                empty = false;
-            } else if (AddFile(path)) {
-                empty = false;
-            } else if (!error_.empty()) {
-                return false;
-            }
+        if (!List(L"", children)) {
+            error = L"cannot read the directory " + root_;
+            return false;
         }
+        entered_[facts.identity] = L"";
+        ancestors_.push_back(facts.identity);
+        bool empty = true;
+        WalkChildren(L"", children, 0, empty);
         return true;
     }
 
@@ -72,7 +71,7 @@ private:
 
     bool List(const std::wstring& relative, std::vector<DirEntry>& children) {
         DirectorySearch search(WithTrailingSeparator(Full(relative)) + L"*");
-        if (!search.started()) return Fail(L"cannot read the directory " + Full(relative));
+        if (!search.started()) return false;
         DirEntry entry;
         while (search.Next(entry)) {
             if (entry.name != L"." && entry.name != L"..") children.push_back(entry);
@@ -81,42 +80,108 @@ private:
         return true;
     }
 
-    // False without an error for a link that leads nowhere (skipped).
-    bool AddFile(const std::wstring& path) {
-        int64_t size = 0;
-        std::tm modified{};
+    // Adds what the directory at relative holds; empty stays true when
+    // nothing was added.
+    void WalkChildren(const std::wstring& relative, const std::vector<DirEntry>& children,
+                      int depth, bool& empty) {
+        for (const DirEntry& child : children) {
+            const std::wstring path = relative.empty() ? child.name : relative + kPathSeparator + child.name;
+            if (child.name.find(L'\\') != std::wstring::npos && kPathSeparator != L'\\') {
+                Problem(path, L"the name holds a backslash, which Windows reads as a separator");
+                empty = false;
+                continue;
+            }
+            if (Visit(path, depth)) empty = false;
+        }
+    }
+
+    // True when something at path went into the items.
+    bool Visit(const std::wstring& path, int depth) {
+        FileFacts link, facts;
         int error = 0;
-        if (!FileStatByName(Full(path).c_str(), &size, &modified, &error)) {
-            walk_.warnings.push_back(L"skipped (cannot be read, a broken link?): " + path);
-            return false;
+        const bool is_link = QueryPathFacts(Full(path), false, link, error) && link.kind == FileKind::kLink;
+        if (!QueryPathFacts(Full(path), true, facts, error)) {
+            return Unreadable(path, is_link && error != EACCES
+                                        ? L"a link that leads nowhere (broken link)"
+                                        : ReadFailure(error));
         }
-        if (size >= kMaxFileSize) {
-            Fail(L"a file of 2 GB or more cannot go into an installer: " + path);
-            return false;
+        switch (facts.kind) {
+            case FileKind::kDirectory:
+                return Enter(path, facts.identity, is_link, depth);
+            case FileKind::kRegular:
+                return AddFile(path, facts);
+            case FileKind::kLink:
+            case FileKind::kSpecial:
+                break;
         }
-        walk_.items.push_back({path, false, size});
-        walk_.total_bytes += size;
+        return Unreadable(path, L"a named pipe, socket or device, which an installer cannot hold");
+    }
+
+    bool Enter(const std::wstring& path, const FileIdentity& identity, bool is_link, int depth) {
+        const auto seen = entered_.find(identity);
+        if (seen != entered_.end()) {
+            const bool cycle = std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end();
+            const std::wstring what = is_link ? L"a link to the folder " : L"the folder ";
+            Problem(path, cycle ? what + Shown(seen->second) + L", which holds it: a cycle"
+                                : what + Shown(seen->second) +
+                                      L" again: every folder goes into the installer once");
+            return true;
+        }
+        entered_[identity] = path;
+        if (depth >= kMaxDepth) {
+            Problem(path, L"folders nest deeper than " + std::to_wstring(kMaxDepth) + L" levels");
+            return true;
+        }
+        std::vector<DirEntry> children;
+        if (!List(path, children)) return Unreadable(path, L"the folder cannot be read");
+        ancestors_.push_back(identity);
+        bool empty = true;
+        WalkChildren(path, children, depth + 1, empty);
+        ancestors_.pop_back();
+        if (empty) walk_.items.push_back({path, true, 0, identity});
         return true;
     }
 
-    bool Fail(const std::wstring& message) {
-        error_ = message;
-        return false;
+    // A file goes in when it can be opened for reading and is still the
+    // regular file it was a moment ago.
+    bool AddFile(const std::wstring& path, const FileFacts& facts) {
+        if (facts.size >= kMaxFileSize) {
+            Problem(path, L"a file of 2 GB or more, which an installer cannot hold");
+            return true;
+        }
+        int error = 0;
+        const int fd = FileOpenRead(Full(path).c_str(), &error);
+        if (fd < 0) return Unreadable(path, ReadFailure(error));
+        FileFacts opened;
+        const bool same = QueryDescriptorFacts(fd, opened, error) && opened.kind == FileKind::kRegular &&
+                          opened.identity == facts.identity;
+        FileClose(fd);
+        if (!same) return Unreadable(path, L"was replaced while the tree was walked");
+        walk_.items.push_back({path, false, facts.size, facts.identity});
+        walk_.total_bytes += facts.size;
+        return true;
+    }
+
+    // Unreadable and special entries: problems, or skipped when asked to.
+    bool Unreadable(const std::wstring& path, const std::wstring& reason) {
+        (skip_unreadable_ ? walk_.skipped : walk_.problems).push_back({path, reason});
+        return !skip_unreadable_;
+    }
+
+    void Problem(const std::wstring& path, const std::wstring& reason) {
+        walk_.problems.push_back({path, reason});
     }
 
     const std::wstring root_;
+    const bool skip_unreadable_;
     TreeWalk& walk_;
-    std::wstring& error_;
+    std::map<FileIdentity, std::wstring> entered_;  // every folder entered, by its first path
+    std::vector<FileIdentity> ancestors_;           // the folders above the current one
 };
 
 }  // namespace
 
-bool WalkTree(const std::wstring& root, TreeWalk& walk, std::wstring& error) {
+bool WalkTree(const std::wstring& root, bool skip_unreadable, TreeWalk& walk, std::wstring& error) {
     error.clear();
-    if (!IsDirectoryPath(root)) {
-        error = L"not a directory: " + root;
-        return false;
-    }
-    bool empty = false;
-    return Walker(root, walk, error).Walk(L"", 0, empty);
+    return Walker(root, skip_unreadable, walk).Start(error);
 }
