@@ -68,6 +68,39 @@ TEST(IsUnsafeEntryName, RuleTable) {
     }
 }
 
+// Which rule a name breaks first, and where: the builder names the
+// offending character or component from these.
+TEST(FindEntryNameFault, FaultAndPlace) {
+    const struct {
+        const wchar_t* name;
+        bool windows_rules;
+        EntryNameFault fault;
+        size_t at;
+    } cases[] = {
+        {L"", true, EntryNameFault::kEmpty, 0},
+        {L"/abs", false, EntryNameFault::kAbsolute, 0},
+        {L"c:x", true, EntryNameFault::kAbsolute, 0},
+        {L"a/../b", false, EntryNameFault::kClimbsUp, 2},
+        {L"a/.../b", true, EntryNameFault::kClimbsUp, 2},
+        {L"a/.../b", false, EntryNameFault::kNone, 0},
+        {L"dir/q?x", true, EntryNameFault::kReservedCharacter, 5},
+        {L"dir/q?x", false, EntryNameFault::kNone, 0},
+        {L"ab/c\x01", true, EntryNameFault::kReservedCharacter, 4},
+        {L"ok/trail./f", true, EntryNameFault::kTrailingDotOrBlank, 3},
+        {L"ok/con./f", true, EntryNameFault::kDeviceName, 3},
+        {L"x/LPT1.txt", true, EntryNameFault::kDeviceName, 2},
+        {L"CON/a?b", true, EntryNameFault::kDeviceName, 0},
+        {L"fine/name.txt", true, EntryNameFault::kNone, 0},
+    };
+    for (const auto& c : cases) {
+        size_t at = 99;
+        EXPECT_EQ(FindEntryNameFault(c.name, c.windows_rules, &at), c.fault) << fs::path(c.name);
+        if (c.fault != EntryNameFault::kNone) {
+            EXPECT_EQ(at, c.at) << fs::path(c.name);
+        }
+    }
+}
+
 using UnsafeNames = ZipFixture;
 
 TEST_F(UnsafeNames, NothingIsWrittenOutsideTheTarget) {

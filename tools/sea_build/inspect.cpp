@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
@@ -14,6 +15,7 @@
 #include "tools/sea_build/crc_storage.h"
 #include "tools/sea_build/payload.h"
 #include "tools/sea_build/progress.h"
+#include "tools/sea_build/windows_names.h"
 
 namespace {
 
@@ -74,7 +76,26 @@ void AddReadPrototypes(ALPrototypeSet& prototypes, const ALStorage& storage) {
     prototypes.AddStorage(storage);
 }
 
+// Prints the name findings: problems as errors, the rest as warnings.
+// Returns the number of problems.
+size_t ReportNames(ALEntryList& list) {
+    size_t problems = 0;
+    for (const NameFinding& finding : EntryNameFindings(list)) {
+        if (!finding.warning) ++problems;
+        Failure((finding.warning ? L"warning: " : L"") + finding.path + L": " + finding.reason);
+    }
+    return problems;
+}
+
 }  // namespace
+
+std::vector<NameFinding> EntryNameFindings(ALEntryList& list) {
+    std::vector<NameEntry> names;
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        names.push_back({e->storage->GetName(), e->storage->attributes.Directory()});
+    }
+    return CheckWindowsNames(names);
+}
 
 int ListInstaller(const std::wstring& path) {
     ALPrototypeSet prototypes;
@@ -93,7 +114,11 @@ int ListInstaller(const std::wstring& path) {
     }
     Print(FormatString(200, L"%10lld %10lld         %ld entries\n", static_cast<long long>(size),
                        static_cast<long long>(packed), list.EntryCount()));
-    return 0;
+    const size_t problems = ReportNames(list);
+    if (problems == 0) return 0;
+    return Failure(FormatString(200, L"%ld %s cannot be created on Windows",
+                                static_cast<int32_t>(problems),
+                                problems == 1 ? L"entry name" : L"entry names"));
 }
 
 bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check) {
@@ -110,13 +135,18 @@ bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check) {
     const int32_t result = archive.Extract(list);
     bar.Finish();
     check.entries = list.EntryCount();
+    std::set<std::wstring> failed;
     for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
         if (e->storage->status.GetStatusCode() >= 0) continue;
+        failed.insert(e->storage->GetName());
         check.failures.push_back(std::wstring(e->storage->GetName()) + L": " +
                                  e->storage->status.GetStatusDetail());
     }
     if (result < 0 && check.failures.empty()) check.archive_error = archive.status.GetStatusDetail();
-    return check.failures.empty() && check.archive_error.empty();
+    for (const NameFinding& finding : EntryNameFindings(list)) {
+        if (!finding.warning && !failed.count(finding.path)) check.names.push_back(finding.path + L": " + finding.reason);
+    }
+    return check.failures.empty() && check.names.empty() && check.archive_error.empty();
 }
 
 int TestInstaller(const std::wstring& path, bool progress) {
@@ -127,7 +157,12 @@ int TestInstaller(const std::wstring& path, bool progress) {
         return 0;
     }
     for (const std::wstring& failure : check.failures) Failure(failure);
-    if (check.failures.empty()) return Failure(path + L": " + check.archive_error);
+    for (const std::wstring& name : check.names) Failure(name);
+    if (!check.archive_error.empty()) return Failure(path + L": " + check.archive_error);
+    if (check.failures.empty()) {
+        return Failure(FormatString(200, L"%ld of %ld entry names cannot be created on Windows",
+                                    static_cast<int32_t>(check.names.size()), check.entries));
+    }
     return Failure(FormatString(200, L"%ld of %ld entries failed",
                                 static_cast<int32_t>(check.failures.size()), check.entries));
 }

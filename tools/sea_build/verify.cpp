@@ -165,6 +165,14 @@ int Verdict(const std::wstring& path, const std::wstring& fault) {
     return 1;
 }
 
+// The verdict on entry names Windows cannot create: the first, and how many
+// more there are.
+std::wstring NamesFault(const EntryCheck& check) {
+    std::wstring more;
+    if (check.names.size() > 1) more = L" (and " + std::to_wstring(check.names.size() - 1) + L" more)";
+    return L"an entry name Windows cannot create: " + check.names[0] + more;
+}
+
 }  // namespace
 
 int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progress) {
@@ -193,6 +201,7 @@ int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progr
         if (!check.archive_error.empty()) {
             return Verdict(path, L"the ZIP directory cannot be read: " + check.archive_error);
         }
+        if (check.failures.empty()) return Verdict(path, NamesFault(check));
         return Verdict(path,
                        L"the payload is damaged: entry " + check.failures[0] +
                            (check.failures.size() > 1

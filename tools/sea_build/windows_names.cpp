@@ -120,10 +120,10 @@ private:
         return at;
     }
 
-    // Whether a folder above name[0, end) failed already.
+    // Whether name[0, end) or a folder above it failed already.
     bool BelowFailure(const std::wstring& name, size_t end) const {
-        for (size_t i = 0; i < end; ++i) {
-            if (IsPathSeparator(name[i]) && failed_.count(name.substr(0, i))) return true;
+        for (size_t i = 0; i <= end; ++i) {
+            if ((i == end || IsPathSeparator(name[i])) && failed_.count(name.substr(0, i))) return true;
         }
         return false;
     }
