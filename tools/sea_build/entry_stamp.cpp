@@ -62,11 +62,10 @@ int32_t SourceFile::Open() {
     FileFacts opened;
     int error = 0;
     if (!QueryDescriptorFacts(descriptor(), opened, error) || opened.kind != FileKind::kRegular ||
-        !(opened.identity == expected_.identity) || opened.size != expected_.size) {
+        !(opened.identity == expected_.identity)) {
         ALFile::Close();
-        return status.SetError(AL_CANT_OPEN_FILE,
-                               L"%s changed after the tree was walked: no longer the file of %lld bytes",
-                               GetName(), static_cast<long long>(expected_.size));
+        // The archive writer puts the member's name in front.
+        return status.SetError(AL_CANT_OPEN_FILE, L"replaced after the tree was walked");
     }
     if (!ApplyRule(GetName(), rule_, *this)) {
         return status.SetError(AL_CANT_OPEN_FILE, L"Couldn't get the modification time of %s.",
@@ -81,8 +80,9 @@ int32_t SourceFile::LoadBuffer(int32_t position) {
     const bool grew = count > 0 && file_position > expected_.size;
     const bool shrank = count == AL_END_OF_FILE && file_position < expected_.size;
     if (!grew && !shrank) return count;
-    return status.SetError(AL_READ_ERROR, L"%s changed size while it was read (%lld bytes before)",
-                           GetName(), static_cast<long long>(expected_.size));
+    return status.SetError(AL_READ_ERROR,
+                           L"changed size while it was read (%lld bytes when the tree was walked)",
+                           static_cast<long long>(expected_.size));
 }
 
 void StampDirectory(const std::wstring& path, const StampRule& rule, ALStorage& storage) {

@@ -38,10 +38,10 @@ bool ParseSourceDateEpoch(const std::wstring& text, int64_t& seconds);
 ALTimeDate ClampedUtc(int64_t modified, int64_t epoch);
 
 // A file of the tree: opened like any ALFile, then given the time stamp and
-// attributes above. It must still be the regular file of the size and
-// identity the walk saw (`expected`), and keep that size while it is read:
-// otherwise Open or LoadBuffer fails with AL_CANT_OPEN_FILE or
-// AL_READ_ERROR, and nothing of a swapped-in pipe or device is read.
+// attributes above. It must still be the regular file the walk saw
+// (`expected`: its identity), and hold exactly the walk's size when it is
+// read to its end: otherwise Open fails with AL_CANT_OPEN_FILE (nothing of
+// a swapped-in pipe or device is read) or LoadBuffer with AL_READ_ERROR.
 class SourceFile : public ALFile {
 public:
     SourceFile(const wchar_t* name, int32_t buffer_size, const StampRule& rule,

@@ -135,16 +135,21 @@ bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check) {
     const int32_t result = archive.Extract(list);
     bar.Finish();
     check.entries = list.EntryCount();
-    std::set<std::wstring> failed;
+    // A name Windows cannot create fails for that reason, not for what the
+    // library says when it refuses to create it.
+    std::set<std::wstring> named;
+    for (const NameFinding& finding : EntryNameFindings(list)) {
+        if (finding.warning) continue;
+        named.insert(finding.path);
+        check.names.push_back(finding.path + L": " + finding.reason);
+    }
     for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
-        if (e->storage->status.GetStatusCode() >= 0) continue;
-        failed.insert(e->storage->GetName());
+        if (e->storage->status.GetStatusCode() >= 0 || named.count(e->storage->GetName())) continue;
         check.failures.push_back(std::wstring(e->storage->GetName()) + L": " +
                                  e->storage->status.GetStatusDetail());
     }
-    if (result < 0 && check.failures.empty()) check.archive_error = archive.status.GetStatusDetail();
-    for (const NameFinding& finding : EntryNameFindings(list)) {
-        if (!finding.warning && !failed.count(finding.path)) check.names.push_back(finding.path + L": " + finding.reason);
+    if (result < 0 && check.failures.empty() && check.names.empty()) {
+        check.archive_error = archive.status.GetStatusDetail();
     }
     return check.failures.empty() && check.names.empty() && check.archive_error.empty();
 }

@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "tools/sea_build/windows_names.h"
 
 namespace {
 
@@ -86,8 +87,12 @@ private:
                       int depth, bool& empty) {
         for (const DirEntry& child : children) {
             const std::wstring path = relative.empty() ? child.name : relative + kPathSeparator + child.name;
+            std::wstring fault = NameFault(child.name);
             if (child.name.find(L'\\') != std::wstring::npos && kPathSeparator != L'\\') {
-                Problem(path, L"the name holds a backslash, which Windows reads as a separator");
+                fault = L"the name holds a backslash, which Windows reads as a separator";
+            }
+            if (!fault.empty()) {
+                Problem(path, fault);  // never opened: on Windows AUX is a device
                 empty = false;
                 continue;
             }

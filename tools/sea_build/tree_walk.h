@@ -33,7 +33,8 @@ struct TreeWalk {
 // followed, files and directories alike, but every directory is entered
 // once: a link back to a directory above it (a cycle) or to one entered
 // already is a problem, named by the link's path. Named pipes, sockets and
-// devices are never opened. Problems: a broken link, a file or directory
+// devices are never opened, and neither is a name Windows cannot create
+// (windows_names.h NameFault: a problem of its own). Problems: a broken link, a file or directory
 // that cannot be read, a special file, a file of 2 GB or more, a name with
 // a backslash (POSIX: no separator on every system). With skip_unreadable
 // unreadable entries, broken links and special files go to `skipped`

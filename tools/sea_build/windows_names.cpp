@@ -27,11 +27,14 @@ uint32_t SimpleUpcase(uint32_t c) {
     return c;
 }
 
+// Whether c lies beyond U+FFFF (only where wchar_t holds UTF-32).
+bool BeyondPlane0(wchar_t c) { return (static_cast<uint32_t>(c) >> 16) != 0; }
+
 // Length in UTF-16 units, as Windows counts it (wchar_t holds UTF-32 on
 // POSIX, where a character beyond U+FFFF takes two units on Windows).
 size_t Utf16Length(const std::wstring& text, size_t begin, size_t end) {
     size_t length = 0;
-    for (size_t i = begin; i < end; ++i) length += static_cast<uint32_t>(text[i]) > 0xFFFF ? 2 : 1;
+    for (size_t i = begin; i < end; ++i) length += BeyondPlane0(text[i]) ? 2 : 1;
     return length;
 }
 
@@ -187,11 +190,17 @@ private:
 
 }  // namespace
 
+std::wstring NameFault(const std::wstring& name) {
+    size_t at = 0;
+    const EntryNameFault fault = FindEntryNameFault(name.c_str(), true, &at);
+    if (fault == EntryNameFault::kNone) return std::wstring();
+    return FaultReason(fault, name, at, 0, name.size());
+}
+
 std::wstring WindowsUpcase(const std::wstring& name) {
     std::wstring upper(name);
     for (wchar_t& c : upper) {
-        const uint32_t code = static_cast<uint32_t>(c);
-        if (code <= 0xFFFF) c = static_cast<wchar_t>(SimpleUpcase(code));
+        if (!BeyondPlane0(c)) c = static_cast<wchar_t>(SimpleUpcase(static_cast<uint32_t>(c)));
     }
     return upper;
 }

@@ -50,6 +50,11 @@ struct NameFinding {
 // and nothing below a folder that fails already.
 std::vector<NameFinding> CheckWindowsNames(const std::vector<NameEntry>& entries);
 
+// Why Windows cannot create the single name (no separators in it), by the
+// entry-name rules; empty when it can. The walk asks this before it opens
+// anything: on Windows a name such as AUX opens a device.
+std::wstring NameFault(const std::wstring& name);
+
 // Windows' case-insensitive form of a name: each UTF-16 unit upper-cased
 // by the simple mapping (characters beyond U+FFFF stay as they are).
 std::wstring WindowsUpcase(const std::wstring& name);
