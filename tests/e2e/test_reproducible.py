@@ -25,7 +25,9 @@ EPOCH = 1700000001  # 2023-11-14 22:13:21 UTC
 OLD = calendar.timegm((2001, 2, 3, 4, 5, 7))  # older than EPOCH: kept as it is
 
 # Names that sort differently by UTF-16 and by code point (U+FF01 and
-# U+1F600), by letter case, and by separator ("a.txt" and "a/").
+# U+1F600), by letter case ("B.txt" before "a.txt" and "c.txt"; "b.txt"
+# beside it would be the same name on Windows), and by separator ("a.txt"
+# and "a/").
 # No dot files: Wine reports them as hidden, Linux does not.
 FILES = {
     "Windows/setup.exe": b"MZ stand-in",
@@ -33,7 +35,7 @@ FILES = {
     "a.txt": b"a" * 3000,
     "a/x.txt": b"x\n" * 100,
     "B.txt": b"upper case",
-    "b.txt": b"lower case",
+    "c.txt": b"lower case",
     "Donn\u00e9es/\u65e5\u672c\u8a9e.txt": "\u65e5\u672c".encode("utf-8") * 40,
     "\uff01wide.txt": b"fullwidth",
     "\U0001F600.txt": b"beyond the basic plane",
