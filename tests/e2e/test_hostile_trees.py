@@ -202,13 +202,13 @@ class HostileTreeCase(SeaTestCase):
                 os.chmod(os.path.join(directory, name), 0o755)
         super().tearDown()
 
-    def run_tool(self, args):
+    def run_tool(self, args, limit=TIME_LIMIT):
         command = unprivileged() + ([RUNNER] if RUNNER else []) + [TOOL] + list(args)
         try:
             result = subprocess.run(command, cwd=self.scratch, stdout=subprocess.PIPE,
-                                    stderr=subprocess.PIPE, timeout=TIME_LIMIT)
+                                    stderr=subprocess.PIPE, timeout=limit)
         except subprocess.TimeoutExpired:
-            self.fail("sea-build did not end within %d s (a named pipe opened?)" % TIME_LIMIT)
+            self.fail("sea-build did not end within %d s (a named pipe opened?)" % limit)
         stderr = without_wine_lines(result.stderr.decode("utf-8", "replace"))
         return result.returncode, stderr, result.stdout.decode("utf-8", "replace")
 
@@ -217,8 +217,8 @@ class HostileTreeCase(SeaTestCase):
         write(tree, "Windows/setup.exe", b"MZ launcher stand-in")
         return tree
 
-    def build(self, tree, out, *extra):
-        return self.run_tool([tree, "-o", out, "--stub", self.stub] + list(extra))
+    def build(self, tree, out, *extra, limit=TIME_LIMIT):
+        return self.run_tool([tree, "-o", out, "--stub", self.stub] + list(extra), limit)
 
     def problems(self, stderr):
         """{path: reason} of the problem lines, with a check that every path
@@ -367,6 +367,49 @@ class Accepted(HostileTreeCase):
         self.assertEqual(code, 1, stderr)
         self.assertIn("grows.bin: changed size while it was read", stderr)
         self.assertEqual(os.listdir(self.out_dir), [], "an installer or temporary file was left")
+
+
+@unittest.skipUnless(NATIVE, "named pipes need the native builder")
+class SwappedForAPipe(HostileTreeCase):
+    """An attacker who can write to the tree swaps a file for a named pipe
+    and back, as fast as he can, while installers are built from it: a
+    build may fail, but never hangs on the pipe and never packs anything
+    but the file's own bytes."""
+
+    def test_racing_swapper_never_blocks_a_build(self):
+        tree = self.new_tree()
+        target = write(tree, "Windows/data.bin", b"regular file\n" * 100)
+        swapper = subprocess.Popen([sys.executable, "-c", (
+            "import os, sys\n"
+            "target = sys.argv[1]\n"
+            "pipe, plain = target + '.p', target + '.r'\n"
+            "while True:\n"
+            "    os.mkfifo(pipe)\n"
+            "    os.replace(pipe, target)\n"
+            "    with open(plain, 'wb') as f:\n"
+            "        f.write(b'regular file\\n' * 100)\n"
+            "    os.replace(plain, target)\n"), target])
+        outcomes = set()
+        try:
+            for attempt in range(20):
+                out = os.path.join(self.out_dir, "setup%d.exe" % attempt)
+                code, stderr, _ = self.build(tree, out, "-q", limit=60)
+                if code == 0:
+                    with zipfile.ZipFile(out) as z:
+                        names = set(z.namelist()) - {"Windows/setup.exe"}
+                        self.assertEqual(names, {"Windows/data.bin"}, names)
+                        self.assertEqual(z.read("Windows/data.bin"), b"regular file\n" * 100)
+                    outcomes.add("built")
+                else:
+                    self.assertEqual(code, 1, stderr)
+                    self.assertRegex(stderr, "named pipe|replaced|vanished|changed size", stderr)
+                    outcomes.add(stderr.splitlines()[0].split(": ", 2)[-1][:40])
+        finally:
+            swapper.kill()
+            swapper.wait()
+        # The race was run: the pipe was met at least once.
+        self.assertTrue(outcomes - {"built"}, outcomes)
+        print("outcomes:", sorted(outcomes), file=sys.stderr)
 
 
 def _driver_extracts():
