@@ -379,21 +379,23 @@ class SwappedForAPipe(HostileTreeCase):
     def test_racing_swapper_never_blocks_a_build(self):
         tree = self.new_tree()
         target = write(tree, "Windows/data.bin", b"regular file\n" * 100)
+        # The pipe and the file are made outside the tree and moved in.
         swapper = subprocess.Popen([sys.executable, "-c", (
             "import os, sys\n"
-            "target = sys.argv[1]\n"
-            "pipe, plain = target + '.p', target + '.r'\n"
+            "target, scratch = sys.argv[1], sys.argv[2]\n"
+            "pipe, plain = os.path.join(scratch, 'p'), os.path.join(scratch, 'r')\n"
             "while True:\n"
             "    os.mkfifo(pipe)\n"
             "    os.replace(pipe, target)\n"
             "    with open(plain, 'wb') as f:\n"
             "        f.write(b'regular file\\n' * 100)\n"
-            "    os.replace(plain, target)\n"), target])
+            "    os.replace(plain, target)\n"), target, self.scratch])
         outcomes = set()
         try:
             for attempt in range(20):
                 out = os.path.join(self.out_dir, "setup%d.exe" % attempt)
-                code, stderr, _ = self.build(tree, out, "-q", limit=60)
+                code, stderr, _ = self.build(tree, out, "-q", "--launcher", "Windows/setup.exe",
+                                             limit=60)
                 if code == 0:
                     with zipfile.ZipFile(out) as z:
                         names = set(z.namelist()) - {"Windows/setup.exe"}
@@ -402,7 +404,7 @@ class SwappedForAPipe(HostileTreeCase):
                     outcomes.add("built")
                 else:
                     self.assertEqual(code, 1, stderr)
-                    self.assertRegex(stderr, "named pipe|replaced|vanished|changed size", stderr)
+                    self.assertRegex(stderr, "named pipe|replaced|changed size", stderr)
                     outcomes.add(stderr.splitlines()[0].split(": ", 2)[-1][:40])
         finally:
             swapper.kill()
