@@ -110,6 +110,22 @@ TEST(WindowsNames, EachFailingPathIsNamedOnceAndNothingBelowIt) {
     EXPECT_EQ(lines, expected);
 }
 
+// A hostile archive's name of 32,766 characters, 16,383 folders deep, with
+// a fault at its end: named by the first folder beyond the path budget,
+// not walked down to the end.
+TEST(WindowsNames, AHostileLongNameStopsAtTheBudget) {
+    std::wstring name;
+    while (name.size() < 32760) name += L"a/";
+    name += L"CON";
+    const std::vector<NameFinding> found = Of(name);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_TRUE(found[0].warning);  // the first folder beyond a typical temporary folder
+    EXPECT_EQ(found[0].path.size(), 187u);
+    EXPECT_FALSE(found[1].warning);
+    EXPECT_EQ(found[1].path.size(), 233u);
+    EXPECT_NE(found[1].reason.find(L"a folder path of 233 characters"), std::wstring::npos);
+}
+
 TEST(WindowsNames, CaseCollisionsUnderSimpleUpperCasing) {
     struct Pair {
         const wchar_t* first;

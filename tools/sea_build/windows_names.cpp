@@ -89,23 +89,23 @@ public:
         }
         size_t at = 0;
         const EntryNameFault fault = FindEntryNameFault(name.c_str(), true, &at);
-        if (fault != EntryNameFault::kNone) {
-            const bool whole = fault == EntryNameFault::kEmpty || fault == EntryNameFault::kAbsolute;
-            const size_t end = whole ? name.size() : NextSeparator(name, at);
-            if (!BelowFailure(name, end)) {
-                Fail(name.substr(0, end), FaultReason(fault, name, at, ComponentStart(name, at), end));
-            }
+        if (fault == EntryNameFault::kEmpty || fault == EntryNameFault::kAbsolute) {
+            if (!failed_.count(name)) Fail(name, FaultReason(fault, name, at, 0, name.size()));
             return;
         }
-        if (!entries_.insert(name).second && !directory) {
-            Fail(name, L"appears twice");
-            return;
-        }
+        // The folders from the top down: each is checked once, and the
+        // walk down stops at the first that fails (the path budget ends it
+        // after a few hundred characters, however long a hostile name is).
+        const size_t fault_end = fault == EntryNameFault::kNone ? std::wstring::npos : NextSeparator(name, at);
         bool warned = false;
         for (size_t start = 0; start <= name.size();) {
             const size_t end = NextSeparator(name, start);
             const std::wstring prefix = name.substr(0, end);
             if (failed_.count(prefix)) return;
+            if (end == fault_end) {
+                Fail(prefix, FaultReason(fault, name, at, start, end));
+                return;
+            }
             warned = warned || warned_.count(prefix) != 0;
             if (checked_.insert(prefix).second &&
                 !CheckComponent(name, start, end, end < name.size() || directory, warned)) {
@@ -113,24 +113,12 @@ public:
             }
             start = end + 1;
         }
+        if (!entries_.insert(name).second && !directory) Fail(name, L"appears twice");
     }
 
     std::vector<NameFinding> findings;
 
 private:
-    static size_t ComponentStart(const std::wstring& name, size_t at) {
-        while (at > 0 && !IsPathSeparator(name[at - 1])) --at;
-        return at;
-    }
-
-    // Whether name[0, end) or a folder above it failed already.
-    bool BelowFailure(const std::wstring& name, size_t end) const {
-        for (size_t i = 0; i <= end; ++i) {
-            if ((i == end || IsPathSeparator(name[i])) && failed_.count(name.substr(0, i))) return true;
-        }
-        return false;
-    }
-
     // The component name[start, end) of the path name[0, end): its length,
     // the path's length, and its letter case against the folder's other
     // names. False when it fails.
