@@ -101,13 +101,13 @@ def case_link_cycle(d, _):
     os.makedirs(os.path.join(d, "a", "b"))
     os.symlink(os.path.join("..", ".."), os.path.join(d, "a", "b", "up"))
     write(d, "a/b/file.txt")
-    return {"loop": "a cycle", "a/b/up": "a cycle"}
+    return {"loop": ", a folder above it: a cycle", "a/b/up": ", a folder above it: a cycle"}
 
 
 def case_folder_twice(d, outside):
     os.symlink(outside, os.path.join(d, "first"))
     os.symlink(outside, os.path.join(d, "second"))
-    return {"second": "again: every folder goes into the installer once"}
+    return {"second": "first: every folder goes into the installer once"}
 
 
 def case_named_pipe(d, _):

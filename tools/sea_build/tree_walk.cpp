@@ -39,8 +39,6 @@ std::wstring ReadFailure(int error) {
     return L"cannot be read (errno " + std::to_wstring(error) + L")";
 }
 
-std::wstring Shown(const std::wstring& relative) { return relative.empty() ? L"." : relative; }
-
 class Walker {
 public:
     Walker(const std::wstring& root, bool skip_unreadable, TreeWalk& walk)
@@ -126,10 +124,14 @@ private:
         const auto seen = entered_.find(identity);
         if (seen != entered_.end()) {
             const bool cycle = std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end();
-            const std::wstring what = is_link ? L"a link to the folder " : L"the folder ";
-            Problem(path, cycle ? what + Shown(seen->second) + L", which holds it: a cycle"
-                                : what + Shown(seen->second) +
-                                      L" again: every folder goes into the installer once");
+            const std::wstring where = seen->second.empty() ? L"the top of the tree" : seen->second;
+            if (cycle) {
+                Problem(path, (is_link ? L"a link back to " : L"the same folder as ") + where +
+                                  L", a folder above it: a cycle");
+            } else {
+                Problem(path, (is_link ? L"a link to the folder packed as " : L"the same folder as ") +
+                                  where + L": every folder goes into the installer once");
+            }
             return true;
         }
         entered_[identity] = path;
