@@ -138,9 +138,9 @@ def case_backslash(d, _):
     return {"back\\slash": "backslash"}
 
 
-# name -> (maker, Wine can express it). Wine lists neither broken links
-# nor sockets, maps named pipes to nothing it can read, lets root read
-# everything, and a backslash is its separator.
+# name -> (maker, Wine can express it). Wine does not list broken links,
+# cannot open sockets at all (a read error, not a special file), lets root
+# read everything, and a backslash is its separator.
 CASES = {
     "device_names": (case_device_names, True),
     "reserved_characters": (case_reserved_characters, True),
@@ -149,7 +149,7 @@ CASES = {
     "long_path": (case_long_path, True),
     "link_cycle": (case_link_cycle, True),
     "folder_twice": (case_folder_twice, True),
-    "named_pipe": (case_named_pipe, False),
+    "named_pipe": (case_named_pipe, True),
     "socket": (case_socket, False),
     "broken_link": (case_broken_link, False),
     "unreadable": (case_unreadable, False),
