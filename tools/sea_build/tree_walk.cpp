@@ -98,7 +98,8 @@ private:
         }
     }
 
-    // True when something at path went into the items.
+    // True when path keeps its folder from being an empty one: it went into
+    // the items, or it is a problem (the build stops anyway).
     bool Visit(const std::wstring& path, int depth) {
         FileFacts link, facts;
         int error = 0;
