@@ -1,0 +1,390 @@
+#include "tools/sea_build/authenticode.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "pe/le_bytes.h"
+#include "pe/pe_image.h"
+#include "platform/file_stream.h"
+#include "platform/stream_seek.h"
+#include "tools/sea_build/branding_step.h"
+#include "tools/sea_build/sha256.h"
+
+namespace {
+
+constexpr uint16_t kCertificateRevision = 0x0200;
+constexpr uint16_t kPkcsSignedData = 0x0002;
+constexpr size_t kHeadSize = 4096;
+constexpr size_t kChunk = 1 << 16;
+
+const uint8_t kSignedDataOid[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+const uint8_t kIndirectDataOid[] = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+
+struct DigestName {
+    const char* name;
+    uint8_t oid[9];
+    size_t oid_size;
+};
+const DigestName kDigests[] = {
+    {"SHA-256", {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01}, 9},
+    {"SHA-384", {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x02}, 9},
+    {"SHA-512", {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x03}, 9},
+    {"SHA-1", {0x2B, 0x0E, 0x03, 0x02, 0x1A}, 5},
+    {"MD5", {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x05}, 8},
+};
+
+// One DER element: its tag and where its contents lie.
+struct Der {
+    uint8_t tag = 0;
+    size_t start = 0;  // of the contents
+    size_t size = 0;
+    size_t end() const { return start + size; }
+};
+
+// Reads the element at `at`, which must end by `limit`. Only definite
+// lengths of up to four bytes: what DER allows for anything this size.
+bool ReadDer(const std::vector<uint8_t>& bytes, size_t at, size_t limit, Der& element) {
+    if (limit > bytes.size() || at + 2 > limit) return false;
+    element.tag = bytes[at];
+    size_t length = bytes[at + 1];
+    size_t header = 2;
+    if (length & 0x80) {
+        const size_t count = length & 0x7F;
+        if (count == 0 || count > 4 || at + 2 + count > limit) return false;
+        length = 0;
+        for (size_t i = 0; i < count; ++i) length = (length << 8) | bytes[at + 2 + i];
+        header += count;
+    }
+    if (length > limit - at - header) return false;
+    element.start = at + header;
+    element.size = length;
+    return true;
+}
+
+bool IsOid(const std::vector<uint8_t>& bytes, const Der& element, const uint8_t* oid, size_t size) {
+    return element.tag == 0x06 && element.size == size &&
+           memcmp(&bytes[element.start], oid, size) == 0;
+}
+
+// Steps into the first element of a constructed element with tag `tag`.
+bool Enter(const std::vector<uint8_t>& bytes, const Der& outer, uint8_t tag, Der& inner) {
+    return outer.tag == tag && ReadDer(bytes, outer.start, outer.end(), inner);
+}
+
+bool Next(const std::vector<uint8_t>& bytes, const Der& current, const Der& outer, Der& next) {
+    return ReadDer(bytes, current.end(), outer.end(), next);
+}
+
+// The file's first bytes (its headers) and its size.
+bool ReadHead(const std::wstring& path, std::vector<uint8_t>& head, int64_t& size) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    head.resize(kHeadSize);
+    head.resize(fread(head.data(), 1, head.size(), f));
+    const bool ok = !ferror(f) && StreamSeek(f, 0, SEEK_END) && (size = StreamTell(f)) >= 0;
+    fclose(f);
+    return ok;
+}
+
+bool ReadRange(const std::wstring& path, int64_t at, size_t count, std::vector<uint8_t>& bytes) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    bytes.resize(count);
+    const bool ok = StreamSeek(f, at, SEEK_SET) && fread(bytes.data(), 1, count, f) == count;
+    fclose(f);
+    return ok;
+}
+
+// Calls span(offset, count) for the parts of the n bytes at file position
+// `position` that lie outside the checksum and the security directory
+// entry (in this order in every PE header).
+template <typename Span>
+void ForEachSignedSpan(int64_t position, size_t n, const SigningFields& fields, Span span) {
+    const uint64_t start = static_cast<uint64_t>(position), end = start + n;
+    const uint64_t skipped[2][2] = {{fields.checksum_offset, fields.checksum_offset + 4},
+                                    {fields.security_entry_offset, fields.security_entry_offset + 8}};
+    uint64_t cursor = start;
+    for (const auto& range : skipped) {
+        if (range[1] <= cursor || range[0] >= end) continue;
+        if (range[0] > cursor) span(static_cast<size_t>(cursor - start), static_cast<size_t>(range[0] - cursor));
+        cursor = range[1] < end ? range[1] : end;
+    }
+    if (cursor < end) span(static_cast<size_t>(cursor - start), static_cast<size_t>(end - cursor));
+}
+
+// Feeds the Authenticode-hashed bytes of the first `end` bytes of path to
+// the digest: all but the checksum and the security directory entry, then
+// zeros up to an 8-byte boundary (the padding a signer adds).
+bool HashSignedBytes(const std::wstring& path, const SigningFields& fields, int64_t end,
+                     Sha256& digest) {
+    FILE* f = OpenStream(path, "rb");
+    if (!f) return false;
+    std::vector<uint8_t> chunk(kChunk);
+    int64_t position = 0;
+    while (position < end) {
+        const size_t want = static_cast<size_t>(end - position < int64_t{kChunk} ? end - position : kChunk);
+        const size_t n = fread(chunk.data(), 1, want, f);
+        if (n == 0) break;
+        ForEachSignedSpan(position, n, fields,
+                          [&](size_t at, size_t count) { digest.Add(&chunk[at], count); });
+        position += static_cast<int64_t>(n);
+    }
+    fclose(f);
+    const uint8_t zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    digest.Add(zeros, static_cast<size_t>(AlignUp(static_cast<uint64_t>(end), 8) - end));
+    return position == end;
+}
+
+std::wstring Hex(const std::vector<uint8_t>& bytes) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (uint8_t b : bytes) {
+        text.push_back(kDigits[b >> 4]);
+        text.push_back(kDigits[b & 15]);
+    }
+    return text;
+}
+
+}  // namespace
+
+bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wstring& error) {
+    std::vector<uint8_t> head;
+    if (!ReadHead(path, head, fields.file_size)) {
+        error = L"cannot read " + path;
+        return false;
+    }
+    const ByteReader reader(head);
+    uint32_t pe = 0, directories = 0;
+    uint16_t magic = 0;
+    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z' || !reader.U32(0x3C, pe) ||
+        !reader.Has(pe, 4) || memcmp(&head[pe], "PE\0\0", 4) != 0 || !reader.U16(pe + 24, magic) ||
+        (magic != 0x10B && magic != 0x20B)) {
+        error = path + L" is no PE image";
+        return false;
+    }
+    const uint64_t optional = uint64_t{pe} + 24;
+    const uint64_t directory_table = optional + (magic == 0x20B ? 112 : 96);
+    fields.checksum_offset = optional + 64;
+    fields.security_entry_offset = directory_table + 8 * uint64_t{kSecurityDirectory};
+    if (!reader.U32(directory_table - 4, directories) || directories <= kSecurityDirectory ||
+        !reader.U32(fields.security_entry_offset, fields.table_offset) ||
+        !reader.U32(fields.security_entry_offset + 4, fields.table_size)) {
+        error = path + L": the PE header has no security directory entry";
+        return false;
+    }
+    if (fields.table_size != 0 &&
+        int64_t{fields.table_offset} + fields.table_size != fields.file_size) {
+        error = path + L": the certificate table does not end the file";
+        return false;
+    }
+    return true;
+}
+
+bool ReadSignedDigest(const std::vector<uint8_t>& pkcs7, SignedDigest& digest,
+                      std::wstring& error) {
+    error = L"the signature is no DER-encoded Authenticode signature (PKCS#7 SignedData)";
+    Der info, type, explicit_content, signed_data, field, content_info, content_type, wrapper,
+        indirect, data, digest_info, algorithm, algorithm_oid, value;
+    if (!ReadDer(pkcs7, 0, pkcs7.size(), info) || info.end() != pkcs7.size() ||
+        !Enter(pkcs7, info, 0x30, type) || !IsOid(pkcs7, type, kSignedDataOid, sizeof kSignedDataOid) ||
+        !Next(pkcs7, type, info, explicit_content) ||
+        !Enter(pkcs7, explicit_content, 0xA0, signed_data) ||
+        !Enter(pkcs7, signed_data, 0x30, field) || field.tag != 0x02 ||  // version
+        !Next(pkcs7, field, signed_data, field) || field.tag != 0x31 ||  // digest algorithms
+        !Next(pkcs7, field, signed_data, content_info) ||
+        !Enter(pkcs7, content_info, 0x30, content_type)) {
+        return false;
+    }
+    if (!IsOid(pkcs7, content_type, kIndirectDataOid, sizeof kIndirectDataOid) ||
+        !Next(pkcs7, content_type, content_info, wrapper) ||
+        !Enter(pkcs7, wrapper, 0xA0, indirect) || !Enter(pkcs7, indirect, 0x30, data) ||
+        !Next(pkcs7, data, indirect, digest_info) ||
+        !Enter(pkcs7, digest_info, 0x30, algorithm) ||
+        !Enter(pkcs7, algorithm, 0x30, algorithm_oid) || algorithm_oid.tag != 0x06 ||
+        !Next(pkcs7, algorithm, digest_info, value) || value.tag != 0x04) {
+        error = L"the signature holds no Authenticode digest (SpcIndirectDataContent)";
+        return false;
+    }
+    digest.algorithm = "OID of " + std::to_string(algorithm_oid.size) + " bytes";
+    for (const DigestName& name : kDigests) {
+        if (IsOid(pkcs7, algorithm_oid, name.oid, name.oid_size)) digest.algorithm = name.name;
+    }
+    digest.value.assign(pkcs7.begin() + static_cast<std::ptrdiff_t>(value.start),
+                        pkcs7.begin() + static_cast<std::ptrdiff_t>(value.end()));
+    digest.signed_content.assign(pkcs7.begin() + static_cast<std::ptrdiff_t>(indirect.start),
+                                 pkcs7.begin() + static_cast<std::ptrdiff_t>(indirect.end()));
+    error.clear();
+    return true;
+}
+
+bool SignatureOfTable(const std::vector<uint8_t>& table, std::vector<uint8_t>& pkcs7,
+                      std::wstring& error) {
+    const ByteReader reader(table);
+    uint32_t length = 0;
+    uint16_t revision = 0, type = 0;
+    Der outer;
+    if (!reader.U32(0, length) || !reader.U16(4, revision) || !reader.U16(6, type)) {
+        error = L"the certificate table is shorter than its entry's header";
+    } else if (table.size() % 8 != 0 || AlignUp(length, 8) != table.size() || length <= 8) {
+        error = L"the certificate entry's length (" + std::to_wstring(length) +
+                L") does not fill the certificate table (" + std::to_wstring(table.size()) +
+                L" bytes)";
+    } else if (revision != kCertificateRevision || type != kPkcsSignedData) {
+        error = L"the certificate entry is not an Authenticode signature (revision 2.0, "
+                L"PKCS#7 signed data)";
+    } else if (!ReadDer(table, 8, table.size(), outer) || outer.tag != 0x30) {
+        error = L"the certificate entry holds no DER structure";
+    } else {
+        for (size_t i = outer.end(); i < table.size(); ++i) {
+            if (table[i] != 0 || table.size() - outer.end() >= 8) {
+                error = std::to_wstring(table.size() - outer.end()) +
+                        L" bytes follow the signature inside the certificate table";
+                return false;
+            }
+        }
+        pkcs7.assign(table.begin() + 8, table.begin() + static_cast<std::ptrdiff_t>(outer.end()));
+        return true;
+    }
+    return false;
+}
+
+bool ExtractSignature(const std::wstring& path, std::vector<uint8_t>& pkcs7, std::wstring& error) {
+    SigningFields fields;
+    if (!ReadSigningFields(path, fields, error)) return false;
+    if (fields.table_size == 0) {
+        error = path + L" is not signed";
+        return false;
+    }
+    std::vector<uint8_t> table;
+    if (!ReadRange(path, fields.table_offset, fields.table_size, table)) {
+        error = L"cannot read the certificate table of " + path;
+        return false;
+    }
+    if (!SignatureOfTable(table, pkcs7, error)) {
+        error = path + L": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool SignatureFits(const std::wstring& unsigned_path, const std::vector<uint8_t>& pkcs7,
+                   std::wstring& error) {
+    SignedDigest recorded;
+    if (!ReadSignedDigest(pkcs7, recorded, error)) return false;
+    if (recorded.algorithm != "SHA-256") {
+        error = L"the signature's digest is " + std::wstring(recorded.algorithm.begin(),
+                                                             recorded.algorithm.end()) +
+                L"; only SHA-256 signatures can be checked against the bytes built";
+        return false;
+    }
+    SigningFields fields;
+    if (!ReadSigningFields(unsigned_path, fields, error)) return false;
+    Sha256 digest;
+    if (!HashSignedBytes(unsigned_path, fields, fields.file_size, digest)) {
+        error = L"cannot read " + unsigned_path;
+        return false;
+    }
+    const std::vector<uint8_t> computed = digest.Finish();
+    if (computed != recorded.value) {
+        error = L"the signature was made for other bytes (it signs SHA-256 " + Hex(recorded.value) +
+                L", the installer built is " + Hex(computed) + L")";
+        return false;
+    }
+    return true;
+}
+
+bool CopyFileBytes(const std::wstring& from, const std::wstring& to) {
+    FILE* in = OpenStream(from, "rb");
+    FILE* out = in ? OpenStream(to, "wb") : nullptr;
+    bool ok = in && out;
+    std::vector<uint8_t> chunk(kChunk);
+    size_t n;
+    while (ok && (n = fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+        ok = fwrite(chunk.data(), 1, n, out) == n;
+    }
+    ok = ok && !ferror(in);
+    if (in) fclose(in);
+    if (out) ok = fclose(out) == 0 && ok;
+    return ok;
+}
+
+bool AttachSignature(const std::wstring& unsigned_path, const std::vector<uint8_t>& pkcs7,
+                     const std::wstring& out_path, std::wstring& error) {
+    SigningFields fields;
+    if (!ReadSigningFields(unsigned_path, fields, error)) return false;
+    if (fields.table_size != 0) {
+        error = unsigned_path + L" is signed already";
+        return false;
+    }
+    const uint64_t table_offset = AlignUp(static_cast<uint64_t>(fields.file_size), 8);
+    std::vector<uint8_t> table;
+    Append32(table, static_cast<uint32_t>(AlignUp(pkcs7.size() + 8, 8)));
+    Append16(table, kCertificateRevision);
+    Append16(table, kPkcsSignedData);
+    table.insert(table.end(), pkcs7.begin(), pkcs7.end());
+    PadTo(table, 8);
+    std::vector<uint8_t> entry;
+    Append32(entry, static_cast<uint32_t>(table_offset));
+    Append32(entry, static_cast<uint32_t>(table.size()));
+    const uint8_t zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    const size_t padding = static_cast<size_t>(table_offset - static_cast<uint64_t>(fields.file_size));
+    FILE* out = CopyFileBytes(unsigned_path, out_path) ? OpenStream(out_path, "r+b") : nullptr;
+    bool ok = out && StreamSeek(out, 0, SEEK_END) && fwrite(zeros, 1, padding, out) == padding &&
+              fwrite(table.data(), 1, table.size(), out) == table.size() &&
+              StreamSeek(out, static_cast<int64_t>(fields.security_entry_offset), SEEK_SET) &&
+              fwrite(entry.data(), 1, entry.size(), out) == entry.size();
+    if (out) ok = fclose(out) == 0 && ok;
+    if (!ok) {
+        error = L"cannot write " + out_path;
+        return false;
+    }
+    return StampFileChecksum(out_path, fields.checksum_offset, error);
+}
+
+bool CheckSignedCopy(const std::wstring& unsigned_path, const std::wstring& signed_path,
+                     std::wstring& error) {
+    SigningFields before, after;
+    if (!ReadSigningFields(unsigned_path, before, error)) return false;
+    if (!ReadSigningFields(signed_path, after, error)) return false;
+    const uint64_t expected_table = AlignUp(static_cast<uint64_t>(before.file_size), 8);
+    if (after.table_size == 0) {
+        error = after.file_size == before.file_size ? L"the file was not signed"
+                                                    : L"the file was changed but not signed";
+        return false;
+    }
+    if (after.table_offset != expected_table) {
+        error = L"the certificate table starts at " + std::to_wstring(after.table_offset) +
+                L" instead of right after the installer's bytes (" + std::to_wstring(expected_table) +
+                L")";
+        return false;
+    }
+    FILE* a = OpenStream(unsigned_path, "rb");
+    FILE* b = a ? OpenStream(signed_path, "rb") : nullptr;
+    bool same = a && b;
+    std::vector<uint8_t> x(kChunk), y(kChunk);
+    int64_t position = 0;
+    while (same && position < before.file_size) {
+        const size_t n = fread(x.data(), 1, x.size(), a);
+        if (n == 0 || fread(y.data(), 1, n, b) != n) break;
+        ForEachSignedSpan(position, n, before, [&](size_t at, size_t count) {
+            same = same && memcmp(&x[at], &y[at], count) == 0;
+        });
+        position += static_cast<int64_t>(n);
+    }
+    uint8_t pad[8];
+    const size_t padding = static_cast<size_t>(expected_table - static_cast<uint64_t>(before.file_size));
+    same = same && position == before.file_size && fread(pad, 1, padding, b) == padding;
+    for (size_t i = 0; same && i < padding; ++i) same = pad[i] == 0;
+    if (a) fclose(a);
+    if (b) fclose(b);
+    if (!same) {
+        error = L"the signed file differs from the installer built in more than its signature";
+        return false;
+    }
+    std::vector<uint8_t> table, pkcs7;
+    if (!ReadRange(signed_path, after.table_offset, after.table_size, table)) {
+        error = L"cannot read the certificate table";
+        return false;
+    }
+    return SignatureOfTable(table, pkcs7, error) && SignatureFits(unsigned_path, pkcs7, error);
+}
