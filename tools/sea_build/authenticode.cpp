@@ -172,9 +172,13 @@ bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wst
         error = path + L": the PE header has no security directory entry";
         return false;
     }
-    if (fields.table_size != 0 &&
-        int64_t{fields.table_offset} + fields.table_size != fields.file_size) {
-        error = path + L": the certificate table does not end the file";
+    const int64_t table_end = int64_t{fields.table_offset} + fields.table_size;
+    if (fields.table_size != 0 && table_end < fields.file_size) {
+        error = std::to_wstring(fields.file_size - table_end) + L" bytes follow the certificate table";
+        return false;
+    }
+    if (fields.table_size != 0 && table_end > fields.file_size) {
+        error = L"the certificate table reaches past the end of the file";
         return false;
     }
     return true;
