@@ -363,9 +363,14 @@ class DetachedSignature(TokenTestCase):
         subprocess.run(["osslsigncode", "extract-signature", "-in", signed, "-out",
                         by_osslsigncode], check=True, stdout=subprocess.DEVNULL)
         with open(signature, "rb") as f, open(by_osslsigncode, "rb") as g:
-            self.assertEqual(f.read(), g.read())
+            ours, theirs = f.read(), g.read()
+        # osslsigncode 2.5 writes the whole certificate table entry:
+        # its 8-byte header, the signature and the padding.
+        if theirs[:1] != b"\x30":
+            theirs = theirs[8:8 + len(ours)]
+        self.assertEqual(ours, theirs)
         with open(signed, "rb") as f:
-            return signed, f.read(), signature
+            return signed, f.read(), signature, by_osslsigncode
 
     def rebuild(self, signature, out):
         """A clean copy of the tree with other file times, built with the
@@ -384,8 +389,10 @@ class DetachedSignature(TokenTestCase):
             stamped = self.signed_and_extracted("-ts", server.url)
         finally:
             server.close()
-        for name, (signed, data, signature) in (("plain", self.signed_and_extracted()),
-                                                ("time-stamped", stamped)):
+        plain = self.signed_and_extracted()
+        cases = [("plain", plain[1], plain[2]), ("time-stamped", stamped[1], stamped[2]),
+                 ("extracted by osslsigncode", plain[1], plain[3])]
+        for name, data, signature in cases:
             with self.subTest(name):
                 out = os.path.join(self.scratch, name + ".exe")
                 result = self.rebuild(signature, out)
@@ -396,7 +403,7 @@ class DetachedSignature(TokenTestCase):
                 self.assertEqual(verdict.returncode, 0, verdict.stderr)
 
     def test_signature_of_other_bytes_is_refused(self):
-        _, _, signature = self.signed_and_extracted()
+        signature = self.signed_and_extracted()[2]
         with open(os.path.join(self.tree, "data.bin"), "ab") as f:
             f.write(b"one more byte")
         out = os.path.join(self.scratch, "setup.exe")

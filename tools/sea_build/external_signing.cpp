@@ -96,11 +96,16 @@ bool ReadDetachedSignature(const std::wstring& path, std::vector<uint8_t>& pkcs7
         error = L"cannot read the signature file " + path;
         return false;
     }
+    // osslsigncode 2.5's extract-signature writes the whole certificate
+    // table entry (WIN_CERTIFICATE header, signature, padding).
+    std::vector<uint8_t> inner;
     SignedDigest digest;
-    if (!ReadSignedDigest(pkcs7, digest, error)) {
+    if ((pkcs7.size() >= 8 && pkcs7[0] != 0x30 && !SignatureOfTable(pkcs7, inner, error)) ||
+        !ReadSignedDigest(inner.empty() ? pkcs7 : inner, digest, error)) {
         error = path + L": " + error;
         return false;
     }
+    if (!inner.empty()) pkcs7.swap(inner);
     return true;
 }
 
