@@ -20,7 +20,13 @@ bool Refuse(std::wstring& error, const std::wstring& reason) {
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+// A section name for a message: its bytes are the file's, so anything
+// but printable ASCII shows as '?' and the message stays one line.
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide += (c >= 0x20 && c < 0x7F) ? static_cast<wchar_t>(c) : L'?';
+    return wide;
+}
 
 bool ReadSections(const ByteReader& in, uint64_t file_size, uint16_t count, PeLayout& layout,
                   std::wstring& error) {

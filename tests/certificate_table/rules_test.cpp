@@ -123,6 +123,12 @@ const HostileCase kHostileCases[] = {
      "runs past the end of the file"},
     {"SectionPastTheEnd", [](std::vector<uint8_t>& f) { Put32(f, 0x80 + 24 + 224 + 16, 0x100000); },
      "the PE headers are damaged"},
+    {"SectionNameBreaksTheLine",
+     [](std::vector<uint8_t>& f) {
+         f[0x80 + 24 + 224 + 2] = '\n';
+         Put32(f, 0x80 + 24 + 224 + 16, 0x100000);
+     },
+     "section .t?xt runs past the end of the file"},
 };
 
 TEST(CertificateTableRules, WhatSignersWritePasses) {

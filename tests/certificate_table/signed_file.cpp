@@ -25,8 +25,8 @@ std::vector<uint8_t> MinimalImage() {
     Put32(out, optional + 60, 0x200);
     Put32(out, optional + 92, 16);
     const size_t section = optional + 224;
-    out[section] = '.';
-    out[section + 1] = 't';
+    const char name[] = ".text";
+    for (size_t i = 0; i + 1 < sizeof name; ++i) out[section + i] = static_cast<uint8_t>(name[i]);
     Put32(out, section + 8, 0x200);
     Put32(out, section + 12, 0x1000);
     Put32(out, section + 16, 0x200);
