@@ -9,6 +9,7 @@
 #include "platform/stream_seek.h"
 #include "tools/sea_build/branding_step.h"
 #include "tools/sea_build/sha256.h"
+#include "tools/sea_build/signed_extent.h"
 
 namespace {
 
@@ -145,6 +146,17 @@ std::wstring Hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
+// The self-extractor's verdict on the certificate table of path: empty
+// when it is signed as signers sign, else why not.
+std::wstring TableFault(const std::wstring& path) {
+    CertificateTableCheck check;
+    uint64_t size = 0;
+    if (!CheckFileCertificateTable(path, check, size)) return L"cannot read " + path;
+    if (check.state == SignatureState::kUnsigned) return L"the file is not signed";
+    if (check.state == SignatureState::kDamaged) return check.reason;
+    return std::wstring();
+}
+
 }  // namespace
 
 bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wstring& error) {
@@ -259,6 +271,11 @@ bool ExtractSignature(const std::wstring& path, std::vector<uint8_t>& pkcs7, std
         error = path + L" is not signed";
         return false;
     }
+    const std::wstring fault = TableFault(path);
+    if (!fault.empty()) {
+        error = path + L": " + fault;
+        return false;
+    }
     std::vector<uint8_t> table;
     if (!ReadRange(path, fields.table_offset, fields.table_size, table)) {
         error = L"cannot read the certificate table of " + path;
@@ -350,6 +367,13 @@ bool CheckSignedCopy(const std::wstring& unsigned_path, const std::wstring& sign
     SigningFields before, after;
     if (!ReadSigningFields(unsigned_path, before, error)) return false;
     if (!ReadSigningFields(signed_path, after, error)) return false;
+    // The table must pass the self-extractor's own rules, which refuse
+    // data smuggled into or after it.
+    const std::wstring fault = after.table_size == 0 ? std::wstring() : TableFault(signed_path);
+    if (!fault.empty()) {
+        error = fault;
+        return false;
+    }
     const uint64_t expected_table = AlignUp(static_cast<uint64_t>(before.file_size), 8);
     if (after.table_size == 0) {
         error = after.file_size == before.file_size ? L"the file was not signed"
