@@ -403,6 +403,9 @@ class DetachedSignature(TokenTestCase):
         plain = self.signed_and_extracted()
         cases = [("plain", plain[1], plain[2]), ("time-stamped", stamped[1], stamped[2]),
                  ("extracted by osslsigncode", plain[1], plain[3])]
+        for digest in ("sha1", "sha384", "sha512"):
+            signed = self.signed_and_extracted("-h", digest)
+            cases.append((digest, signed[1], signed[2]))
         for name, data, signature in cases:
             with self.subTest(name):
                 out = os.path.join(self.scratch, name + ".exe")

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/sea_build/pe/authenticode_signature.h"
+
 // Where a PE file keeps what signing changes: the checksum, the security
 // directory entry and the certificate table it points to (size 0: none).
 struct SigningFields {
@@ -21,25 +23,6 @@ struct SigningFields {
 // Reads the fields from the headers of path. False with a one-line reason
 // when path is no PE image or its certificate table does not end the file.
 bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wstring& error);
-
-// The digest algorithm and value that the SpcIndirectDataContent of an
-// Authenticode signature records. False with a one-line reason when pkcs7
-// is no DER-encoded Authenticode signature.
-struct SignedDigest {
-    std::string algorithm;  // "SHA-256", "SHA-1", ...
-    std::vector<uint8_t> value;
-    // The contents of the SpcIndirectDataContent (without its tag and
-    // length): the bytes the signer's signature covers.
-    std::vector<uint8_t> signed_content;
-};
-bool ReadSignedDigest(const std::vector<uint8_t>& pkcs7, SignedDigest& digest, std::wstring& error);
-
-// The PKCS#7 structure of a certificate table: one WIN_CERTIFICATE of
-// revision 2.0 and type PKCS_SIGNED_DATA filling the table, its DER
-// structure followed by fewer than 8 zero bytes. False with a one-line
-// reason for anything a signer does not write.
-bool SignatureOfTable(const std::vector<uint8_t>& table, std::vector<uint8_t>& pkcs7,
-                      std::wstring& error);
 
 // The PKCS#7 signature of the signed installer path.
 bool ExtractSignature(const std::wstring& path, std::vector<uint8_t>& pkcs7, std::wstring& error);
