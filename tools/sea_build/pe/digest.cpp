@@ -166,9 +166,11 @@ std::vector<uint8_t> Digest::Finish() {
     const uint64_t bits = length_ * 8;
     const uint8_t one = 0x80, zero = 0;
     // The length field: 8 bytes for 64-byte blocks, 16 for 128-byte ones,
-    // whose upper half is among the zeros of the padding.
+    // whose upper half is zero for anything shorter than 2^61 bytes.
+    const size_t length_field = block_size_ == 64 ? 8 : 16;
     Add(&one, 1);
-    while (buffered_ != block_size_ - 8) Add(&zero, 1);
+    while (buffered_ != block_size_ - length_field) Add(&zero, 1);
+    for (size_t i = 8; i < length_field; ++i) Add(&zero, 1);
     uint8_t length[8];
     for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
     Add(length, 8);
