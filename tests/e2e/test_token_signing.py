@@ -292,6 +292,36 @@ class SignCommand(TokenTestCase):
         skip = {pe + 24 + 64 + i for i in range(4)} | {pe + 24 + 96 + 32 + i for i in range(8)}
         self.assertTrue(all(signed[i] == plain[i] for i in range(len(plain)) if i not in skip))
 
+    def test_a_link_left_by_the_command_is_read_never_written(self):
+        """The command signs into a file of its own elsewhere, with a stale
+        checksum, and leaves {} a symbolic link to it: sea-build keeps a
+        file of its own with the right checksum and writes nothing through
+        the link."""
+        edit = os.path.join(self.scratch, "edit.py")
+        with open(edit, "w") as f:
+            f.write(EDIT_SCRIPT)
+        elsewhere = os.path.join(self.scratch, "elsewhere.exe")
+        command = ("osslsigncode sign -pkcs11module '%s' -certs '%s' -key '%s' -readpass '%s' "
+                   "-in {} -out '%s' >/dev/null && '%s' '%s' checksum '%s' && ln -sf '%s' {}"
+                   % (self.token.module, self.token.cert_file, self.token.key,
+                      self.token.pin_file, elsewhere, shutil.which("python3"), edit, elsewhere,
+                      elsewhere))
+        out = os.path.join(self.scratch, "setup.exe")
+        result = self.build(out, "--sign-command", command)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(os.path.islink(out))
+        with open(elsewhere, "rb") as f:
+            theirs = f.read()
+        with open(out, "rb") as f:
+            ours = f.read()
+        pe = struct.unpack_from("<I", ours, 0x3C)[0]
+        self.assertEqual(struct.unpack_from("<I", theirs, pe + 24 + 64)[0], 0x12345678,
+                         "sea-build wrote through the link")
+        self.assertNotEqual(struct.unpack_from("<I", ours, pe + 24 + 64)[0], 0x12345678)
+        self.assertEqual(ours[:pe + 88] + ours[pe + 92:], theirs[:pe + 88] + theirs[pe + 92:])
+        verdict = self.tool(["--verify", out, "--ca", self.ca.cert])
+        self.assertEqual(verdict.returncode, 0, verdict.stderr)
+
     def test_bad_signing_commands_are_refused(self):
         other_tree = self.make_tree("other", extra=b"another build")
         other_unsigned = os.path.join(self.scratch, "other-unsigned.exe")
@@ -351,6 +381,8 @@ elif what == "after":     # a ZIP after the table, the header untouched
     data += smuggled.getvalue()
 elif what == "payload":   # a byte of the payload changed after signing
     data[offset - 200] ^= 0x20
+elif what == "checksum":  # a signer that leaves the checksum stale
+    struct.pack_into("<I", data, pe + 24 + 64, 0x12345678)
 elif what == "resign":    # the signature's own bytes changed (its digest kept)
     data[offset + 8 + 300] ^= 0x01
 open(path, "wb").write(bytes(data))

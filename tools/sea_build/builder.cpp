@@ -339,18 +339,19 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
             return Failure(error);
         }
         finished = signed_path;
-    } else if (options.any_signing()) {
+    } else if (!options.sign_command.empty()) {
         std::wstring signed_path;
-        if (!file.NewTemporary(signed_path, error)) return Failure(error);
-        if (!options.sign_command.empty()) {
-            if (!SignWithCommand(options.sign_command, finished, signed_path,
-                                 static_cast<uint32_t>(options.timestamp_timeout) * 1000, file,
-                                 error)) {
-                return Failure(error);
-            }
-        } else if (!SignatureFits(finished, detached, error) ||
-                   !CheckSignature(detached, file, error) ||
-                   !AttachSignature(finished, detached, signed_path, error)) {
+        if (!SignWithCommand(options.sign_command, finished, file,
+                             static_cast<uint32_t>(options.timestamp_timeout) * 1000, signed_path,
+                             error)) {
+            return Failure(error);
+        }
+        finished = signed_path;
+    } else if (!options.attach_signature.empty()) {
+        std::wstring signed_path;
+        if (!file.NewTemporary(signed_path, error) ||
+            !SignatureFits(finished, detached, error) || !CheckSignature(detached, file, error) ||
+            !AttachSignature(finished, detached, signed_path, error)) {
             return Failure(options.attach_signature + L": " + error);
         }
         finished = signed_path;

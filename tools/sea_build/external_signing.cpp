@@ -50,9 +50,10 @@ std::wstring Substitute(const std::wstring& command, const std::wstring& quoted)
 }  // namespace
 
 bool SignWithCommand(const std::wstring& command, const std::wstring& unsigned_path,
-                     const std::wstring& signed_path, uint32_t timeout_ms, OutputFile& scratch,
+                     OutputFile& scratch, uint32_t timeout_ms, std::wstring& result,
                      std::wstring& error) {
-    std::wstring quoted;
+    std::wstring signed_path, quoted;
+    if (!scratch.NewTemporary(signed_path, error)) return false;
     if (!QuoteShellPath(signed_path, quoted)) {
         error = L"the path " + signed_path + L" cannot be passed to the shell safely ('\"' or '%')";
         return false;
@@ -77,17 +78,23 @@ bool SignWithCommand(const std::wstring& command, const std::wstring& unsigned_p
                 (reason.empty() ? L"" : L": " + reason);
         return false;
     }
+    // What the command left at the path may be anything, a link included:
+    // it is read once, into a file of ours, and only that file is checked,
+    // changed and kept.
+    if (!scratch.NewTemporary(result, error) || !CopyFileBytes(signed_path, result)) {
+        error = L"cannot read the signing command's result " + signed_path;
+        return false;
+    }
     std::vector<uint8_t> pkcs7;
     SigningFields fields;
-    if (!CheckSignedCopy(unsigned_path, signed_path, error) ||
-        !ExtractSignature(signed_path, pkcs7, error) || !CheckSignature(pkcs7, scratch, error) ||
-        !ReadSigningFields(signed_path, fields, error)) {
+    if (!CheckSignedCopy(unsigned_path, result, error) || !ExtractSignature(result, pkcs7, error) ||
+        !CheckSignature(pkcs7, scratch, error) || !ReadSigningFields(result, fields, error)) {
         error = L"the signing command's result is refused: " + error;
         return false;
     }
     // The checksum lies outside what the signature covers: set it as a
     // signer should have.
-    return StampFileChecksum(signed_path, fields.checksum_offset, error);
+    return StampFileChecksum(result, fields.checksum_offset, error);
 }
 
 bool ReadDetachedSignature(const std::wstring& path, std::vector<uint8_t>& pkcs7,

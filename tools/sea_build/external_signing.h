@@ -9,14 +9,16 @@
 
 class OutputFile;
 
-// Runs the signing command on signed_path, a copy of the finished unsigned
-// installer unsigned_path: every "{}" of command becomes signed_path quoted
-// for the shell. Then checks that signed_path is unsigned_path and a
-// signature made for it and nothing else (CheckSignedCopy), that the
-// signature itself verifies (CheckSignature) and sets the checksum a
-// signer should have set. False with a one-line reason.
+// Runs the signing command on a copy of the finished unsigned installer
+// unsigned_path, a temporary file of scratch: every "{}" of command
+// becomes that file's path quoted for the shell. Then copies what the
+// command left there into another temporary file, result, and checks
+// that result is unsigned_path and a signature made for it and nothing
+// else (CheckSignedCopy), that the signature itself verifies
+// (CheckSignature), and sets the checksum a signer should have set.
+// False with a one-line reason.
 bool SignWithCommand(const std::wstring& command, const std::wstring& unsigned_path,
-                     const std::wstring& signed_path, uint32_t timeout_ms, OutputFile& scratch,
+                     OutputFile& scratch, uint32_t timeout_ms, std::wstring& result,
                      std::wstring& error);
 
 // Reads a detached signature file (PKCS#7, DER) and checks that it is an
