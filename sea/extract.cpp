@@ -27,6 +27,7 @@
 #include "sea/progress_dialog.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
+#include "pe/signed_storage.h"
 #include "sea/signed_bytes.h"
 #include "sea/status_text.h"
 #include "sea/work_dir.h"

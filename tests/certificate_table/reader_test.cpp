@@ -15,7 +15,7 @@
 #include "certificate_table/hostile_tables.h"
 #include "certificate_table/signed_file.h"
 #include "pe/le_bytes.h"
-#include "sea/signed_bytes.h"
+#include "pe/signed_storage.h"
 #include "zip/zip_builder.h"
 
 namespace {
