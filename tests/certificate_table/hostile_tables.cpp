@@ -98,13 +98,9 @@ const std::vector<HostileCase>& HostileCases() {
         {"FileCutShort", [](std::vector<uint8_t>& f) { f.resize(f.size() - 16); },
          "runs past the end of the file"},
         {"SectionPastTheEnd", [](std::vector<uint8_t>& f) { Put32(f, 0x80 + 24 + 224 + 16, 0x100000); },
-         "the PE headers are damaged"},
-        {"SectionNameBreaksTheLine",
-         [](std::vector<uint8_t>& f) {
-             f[0x80 + 24 + 224 + 2] = '\n';
-             Put32(f, 0x80 + 24 + 224 + 16, 0x100000);
-         },
-         "section .t?xt runs past the end of the file"},
+         "lies inside the image, which ends at 1049088"},
+        {"SectionTablePastTheEnd", [](std::vector<uint8_t>& f) { Put16(f, 0x80 + 6, 0xFFFF); },
+         "the PE section table runs past the end of the file"},
     };
     return cases;
 }

@@ -10,6 +10,7 @@
 #include "certificate_table/signed_file.h"
 #include "pe/certificate_table.h"
 #include "pe/le_bytes.h"
+#include "pe/pe_image.h"
 #include "zip/zip_builder.h"
 
 namespace {
@@ -98,6 +99,16 @@ private:
     MemoryByteSource inner_;
     uint64_t from_;
 };
+
+TEST(PeHeaderErrors, SectionNamesKeepTheMessageOnOneLine) {
+    std::vector<uint8_t> image = MinimalImage();
+    image[0x80 + 24 + 224 + 2] = '\n';
+    Put32(image, 0x80 + 24 + 224 + 16, 0x100000);
+    PeLayout layout;
+    std::wstring error;
+    EXPECT_FALSE(ReadPeLayout(image, layout, error));
+    EXPECT_EQ(error, L"section .t?xt runs past the end of the file");
+}
 
 TEST(CertificateTableRules, AFailedReadOfTheTableIsDamage) {
     const std::vector<uint8_t> file = SignedFile();

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "pe/le_bytes.h"
-#include "pe/pe_image.h"
 #include "platform/console.h"
 #include "platform/file_stream.h"
 #include "platform/process_capture.h"
@@ -49,13 +48,21 @@ bool ReadView(const std::wstring& path, FileView& view) {
     return ok;
 }
 
-// Empty when the file is a PE image, else why not.
+// Empty when the file starts as a PE image does, else why not.
 std::wstring ImageFault(const FileView& view) {
-    PeLayout layout;
-    std::wstring error;
-    return ReadPeHeaders(ByteReader(view.head), static_cast<uint64_t>(view.size), layout, error)
-               ? std::wstring()
-               : error;
+    const ByteReader in(view.head);
+    uint32_t pe = 0, signature = 0;
+    uint16_t magic = 0;
+    if (view.head.size() < 64 || view.head[0] != 'M' || view.head[1] != 'Z') {
+        return L"not a Windows executable (no MZ header)";
+    }
+    if (!in.U32(0x3C, pe) || !in.U32(pe, signature) || signature != 0x00004550) {
+        return L"not a Windows executable (no PE header)";
+    }
+    if (!in.U16(uint64_t{pe} + 24, magic) || (magic != 0x10B && magic != 0x20B)) {
+        return L"the optional header is neither PE32 nor PE32+";
+    }
+    return std::wstring();
 }
 
 // The verdict on the certificate table by the self-extractor's rules;
