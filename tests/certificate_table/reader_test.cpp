@@ -4,6 +4,7 @@
 // vendor's payload, never an archive in or behind its table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "archive/decompressors.h"
@@ -96,9 +97,12 @@ TEST_F(SignedReader, ASignedFileYieldsTheVendorPayload) {
 TEST_F(SignedReader, AZipInsideTheSignatureStructureIsNeverRead) {
     // Well framed, so the rules pass it; the archive search ends before it.
     const std::string zip = SmuggledZip();
-    std::vector<uint8_t> der = {0x30, 0x82, static_cast<uint8_t>(zip.size() >> 8),
-                                static_cast<uint8_t>(zip.size())};
-    der.insert(der.end(), zip.begin(), zip.end());
+    std::vector<uint8_t> der(4 + zip.size());
+    der[0] = 0x30;
+    der[1] = 0x82;
+    der[2] = static_cast<uint8_t>(zip.size() >> 8);
+    der[3] = static_cast<uint8_t>(zip.size());
+    std::copy(zip.begin(), zip.end(), der.begin() + 4);
     ASSERT_TRUE(Extract(Installer(der)));
     EXPECT_EQ(extracted, kVendorFiles);
 }
