@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "pe/le_bytes.h"
-#include "pe/pe_image.h"
+#include "pe/pe_image.h"  // kSecurityDirectory
 
 namespace {
 
@@ -46,12 +46,16 @@ bool ReadBytes(ByteSource& source, uint64_t file_size, uint64_t offset, uint64_t
     return count == 0 || source.Read(offset, static_cast<size_t>(count), bytes.data());
 }
 
-// What rule 1 needs: the security directory entry and the extent of the
-// headers. False when the file is no PE image or has no such entry.
+// What rule 1 needs: the security directory entry and where the headers
+// and the section table lie. False when the file is no PE image or has no
+// such entry.
 struct DirectoryClaim {
     uint32_t offset = 0;
     uint32_t size = 0;
-    uint64_t headers_end = 0;  // the end of the section table
+    uint64_t optional_header = 0;
+    uint64_t section_table = 0;
+    uint16_t sections = 0;
+    uint64_t HeadersEnd() const { return section_table + kSectionHeaderSize * sections; }
 };
 
 bool ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& claim) {
@@ -67,9 +71,9 @@ bool ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& 
         return false;
     }
     const ByteReader in(nt);
-    uint16_t sections = 0, optional_size = 0, magic = 0;
+    uint16_t optional_size = 0, magic = 0;
     uint32_t directory_count = 0;
-    if (!in.U32(0, signature) || signature != 0x00004550 || !in.U16(6, sections) ||
+    if (!in.U32(0, signature) || signature != 0x00004550 || !in.U16(6, claim.sections) ||
         !in.U16(20, optional_size) || !in.U16(kNtFixedSize, magic) ||
         (magic != kPe32Magic && magic != kPe32PlusMagic)) {
         return false;
@@ -81,31 +85,34 @@ bool ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& 
         !in.U32(entry + 4, claim.size)) {
         return false;
     }
-    claim.headers_end = uint64_t{pe_offset} + kNtFixedSize + optional_size +
-                        kSectionHeaderSize * sections;
+    claim.optional_header = uint64_t{pe_offset} + kNtFixedSize;
+    claim.section_table = claim.optional_header + optional_size;
     return true;
 }
 
-// Rule 2: the end of the image (headers and every section's raw data).
+// Rule 2: the end of the image, the furthest of SizeOfHeaders and every
+// section's raw data.
 bool ReadImageEnd(uint64_t file_size, ByteSource& source, const DirectoryClaim& claim,
                   uint64_t& image_end, std::wstring& error) {
     std::vector<uint8_t> headers;
-    if (claim.headers_end > kMaxHeaderBytes) {
-        error = L"the PE headers claim " + Num(claim.headers_end) + L" bytes";
+    if (claim.HeadersEnd() > kMaxHeaderBytes) {
+        error = L"the PE headers claim " + Num(claim.HeadersEnd()) + L" bytes";
         return false;
     }
-    if (!ReadBytes(source, file_size, 0, claim.headers_end, headers)) {
-        error = L"the PE headers run past the end of the file";
+    if (!ReadBytes(source, file_size, 0, claim.HeadersEnd(), headers)) {
+        error = L"the PE section table runs past the end of the file";
         return false;
     }
-    PeLayout layout;
-    if (!ReadPeHeaders(ByteReader(headers), file_size, layout, error)) {
-        error = L"the PE headers are damaged: " + error;
-        return false;
-    }
-    image_end = layout.headers_size;
-    for (const PeSection& s : layout.sections) {
-        if (s.raw_size != 0) image_end = std::max(image_end, uint64_t{s.raw_offset} + s.raw_size);
+    const ByteReader in(headers);
+    uint32_t headers_size = 0;
+    in.U32(claim.optional_header + 60, headers_size);
+    image_end = headers_size;
+    for (uint16_t i = 0; i < claim.sections; ++i) {
+        uint32_t raw_size = 0, raw_offset = 0;
+        const uint64_t at = claim.section_table + kSectionHeaderSize * i;
+        in.U32(at + 16, raw_size);
+        in.U32(at + 20, raw_offset);
+        if (raw_size != 0) image_end = std::max(image_end, uint64_t{raw_offset} + raw_size);
     }
     return true;
 }

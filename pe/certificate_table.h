@@ -14,10 +14,10 @@
 //     no PE image (no "MZ", no "PE\0\0", an unknown optional-header magic,
 //     fewer than five data directories) or when the security directory is
 //     (0, 0). A directory with one of its two fields zero is damaged.
-//  2. With a table the PE headers must read soundly (sections within the
-//     file, section table within the headers, at most 4 MiB of headers).
+//  2. With a table the section table must lie within the file and within
+//     its first 4 MiB.
 //  3. The table starts on an 8-byte boundary, at or after the end of the
-//     image (the headers and every section's raw data), and ends exactly
+//     image (SizeOfHeaders and every section's raw data), and ends exactly
 //     at the end of the file: nothing follows it, nothing is cut off.
 //  4. It holds one WIN_CERTIFICATE entry: dwLength at least 10 and within
 //     the table, revision 2.0, type 2 (PKCS#7 signed data).
