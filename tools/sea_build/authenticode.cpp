@@ -96,6 +96,32 @@ std::wstring TableFault(const std::wstring& path) {
     return std::wstring();
 }
 
+// True when signed_path holds the bytes of unsigned_path (but for the
+// checksum and the security directory entry) and zeros up to table.
+bool SignedBytesMatch(const std::wstring& unsigned_path, const std::wstring& signed_path,
+                      const SigningFields& before, uint64_t table) {
+    FILE* a = OpenStream(unsigned_path, "rb");
+    FILE* b = a ? OpenStream(signed_path, "rb") : nullptr;
+    bool same = a && b;
+    std::vector<uint8_t> x(kChunk), y(kChunk);
+    int64_t position = 0;
+    while (same && position < before.file_size) {
+        const size_t n = fread(x.data(), 1, x.size(), a);
+        if (n == 0 || fread(y.data(), 1, n, b) != n) break;
+        ForEachSignedSpan(position, n, before, [&](size_t at, size_t count) {
+            same = same && memcmp(&x[at], &y[at], count) == 0;
+        });
+        position += static_cast<int64_t>(n);
+    }
+    uint8_t pad[8];
+    const size_t padding = static_cast<size_t>(table - static_cast<uint64_t>(before.file_size));
+    same = same && position == before.file_size && fread(pad, 1, padding, b) == padding;
+    for (size_t i = 0; same && i < padding; ++i) same = pad[i] == 0;
+    if (a) fclose(a);
+    if (b) fclose(b);
+    return same;
+}
+
 }  // namespace
 
 bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wstring& error) {
@@ -253,25 +279,7 @@ bool CheckSignedCopy(const std::wstring& unsigned_path, const std::wstring& sign
                 L")";
         return false;
     }
-    FILE* a = OpenStream(unsigned_path, "rb");
-    FILE* b = a ? OpenStream(signed_path, "rb") : nullptr;
-    bool same = a && b;
-    std::vector<uint8_t> x(kChunk), y(kChunk);
-    int64_t position = 0;
-    while (same && position < before.file_size) {
-        const size_t n = fread(x.data(), 1, x.size(), a);
-        if (n == 0 || fread(y.data(), 1, n, b) != n) break;
-        ForEachSignedSpan(position, n, before, [&](size_t at, size_t count) {
-            same = same && memcmp(&x[at], &y[at], count) == 0;
-        });
-        position += static_cast<int64_t>(n);
-    }
-    uint8_t pad[8];
-    const size_t padding = static_cast<size_t>(expected_table - static_cast<uint64_t>(before.file_size));
-    same = same && position == before.file_size && fread(pad, 1, padding, b) == padding;
-    for (size_t i = 0; same && i < padding; ++i) same = pad[i] == 0;
-    if (a) fclose(a);
-    if (b) fclose(b);
+    const bool same = SignedBytesMatch(unsigned_path, signed_path, before, expected_table);
     if (!same) {
         error = L"the signed file differs from the installer built in more than its signature";
         return false;
