@@ -57,7 +57,7 @@ int32_t ALFile::Open() {
                                L"Couldn't get time, date, and size information for %s.  errno = %d.",
                                GetName(), static_cast<int32_t>(error));
     }
-    size = static_cast<int32_t>(static_cast<uint32_t>(file_size));
+    size = BoundedSize(static_cast<int32_t>(static_cast<uint32_t>(file_size)));
     time_date.FromTm(modified);
     LoadAttributes();
     return status.GetStatusCode();
@@ -122,7 +122,7 @@ int32_t ALFile::Close() {
     }
     FlushBuffer();
     const int64_t length = FileLength(descriptor_);
-    if (length >= 0) size = static_cast<int32_t>(static_cast<uint32_t>(length));
+    if (length >= 0) size = BoundedSize(static_cast<int32_t>(static_cast<uint32_t>(length)));
     const bool restore = created && time_date.IsSet();
     if (restore) StampLastWriteTime();
     FileClose(descriptor_);
@@ -157,9 +157,11 @@ int32_t ALFile::LoadBuffer(int32_t position) {
     // Whatever was left in the buffer belongs to another position now.
     read_index = 0;
     read_limit = 0;
+    const int32_t loadable = LoadableAt(position);
+    if (loadable == 0 && descriptor_ != -1 && buffer) return AL_END_OF_FILE;
     const int32_t count = (descriptor_ == -1 || !buffer)
                               ? -1
-                              : FileRead(descriptor_, buffer, static_cast<uint32_t>(buffer_size), &error);
+                              : FileRead(descriptor_, buffer, static_cast<uint32_t>(loadable), &error);
     if (count == 0) return AL_END_OF_FILE;
     if (count < 0) {
         return status.SetError(AL_READ_ERROR, L"Read failure on %s.  errno = %d", GetName(),

@@ -6,7 +6,11 @@
 // by a backward search from the end of the storage and corrects every
 // member's local-header offset by where the central directory really is
 // minus where the end record says it is (the length of whatever precedes the
-// ZIP data), so the same code reads plain ZIP files and appended ones.
+// ZIP data), so the same code reads plain ZIP files and appended ones. When
+// something follows the ZIP data that must not be taken for it (a signed
+// executable's certificate table), the caller bounds the storage's reads
+// first (ALStorage::LimitReads): the search and every later read then end
+// at the bound.
 //
 // ZIP end record (22 bytes + comment), little-endian:
 //   0 signature 50 4B 05 06     4 number of this disk
@@ -85,7 +89,9 @@ public:
     // status code; entries read before a bad record stay in the list.
     int32_t ReadDirectory(ALEntryList& list) override;
 
-    // Searches the last 66,000 bytes backwards in 256-byte chunks for the
+    // Searches the last 66,000 bytes of the storage's data (which end at its
+    // read bound when it has one, see ALStorage::LimitReads) backwards in
+    // 256-byte chunks for the
     // end record signature; the match nearest to the end that passes
     // IsEndRecordCandidate wins, so that a signature inside a comment or in
     // bytes after the archive is passed over. When none passes, the match

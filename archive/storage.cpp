@@ -43,6 +43,30 @@ bool ALStorage::PrepareBuffer() {
     return buffer != nullptr;
 }
 
+void ALStorage::LimitReads(int32_t end) {
+    read_end_ = end < 0 ? -1 : end;
+    if (read_end_ < 0) return;
+    if (size > read_end_) size = read_end_;
+    // Loaded bytes past the bound: buffer[i] holds the byte at
+    // file_position - read_limit + i.
+    if (write_index == 0 && file_position > read_end_) {
+        const int32_t excess = file_position - read_end_;
+        read_limit = read_limit > excess ? read_limit - excess : 0;
+        if (read_index > read_limit) read_index = read_limit;
+        file_position = read_end_;
+    }
+}
+
+int32_t ALStorage::LoadableAt(int32_t position) const {
+    if (read_end_ < 0) return buffer_size;
+    if (position >= read_end_) return 0;
+    return read_end_ - position < buffer_size ? read_end_ - position : buffer_size;
+}
+
+int32_t ALStorage::BoundedSize(int32_t object_size) const {
+    return read_end_ >= 0 && (object_size < 0 || object_size > read_end_) ? read_end_ : object_size;
+}
+
 int32_t ALStorage::Open() {
     if (status.GetStatusCode() < 0) return status.GetStatusCode();
     if (!PrepareBuffer()) {

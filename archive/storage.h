@@ -135,6 +135,17 @@ public:
     // the complement of the standard CRC-32 of the data.
     uint32_t GetCrc32();
 
+    // --- read bound ---------------------------------------------------------
+    // Bounds what is read to the first end bytes (end >= 0): no byte at or
+    // after end is ever loaded, the data end there as far as every reader
+    // can tell (LoadBuffer returns AL_END_OF_FILE at end) and the size
+    // reads as at most end, now and after every later Open or Close. Bytes
+    // already loaded beyond end are dropped. A storage that carries more
+    // than one object (a signed executable with its payload) is read as if
+    // it ended where its object does. -1 (the default) lifts the bound.
+    void LimitReads(int32_t end);
+    int32_t GetReadEnd() const { return read_end_; }
+
     // --- attached objects ---------------------------------------------------
     int32_t GetSize() const { return size; }
     const wchar_t* GetName() const { return name.GetName(); }
@@ -159,6 +170,11 @@ public:
     ALStatusBlock status;
 
 protected:
+    // For LoadBuffer implementations: how many bytes may be loaded at
+    // position (at most buffer_size; 0 at or past the read bound).
+    int32_t LoadableAt(int32_t position) const;
+    // For Open and Close: a size taken from the object, cut to the bound.
+    int32_t BoundedSize(int32_t object_size) const;
     // Allocates the buffer unless it exists and resets the I/O state;
     // false (status -1200) when there is no buffer afterwards.
     bool PrepareBuffer();
@@ -167,4 +183,6 @@ protected:
 
 private:
     int WriteCharSlow(int c);
+
+    int32_t read_end_ = -1;
 };

@@ -20,9 +20,16 @@ bool Refuse(std::wstring& error, const std::wstring& reason) {
 
 bool IsPowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+// A section name for a message: its bytes are the file's, so anything
+// but printable ASCII shows as '?' and the message stays one line.
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    for (char c : text) wide += (c >= 0x20 && c < 0x7F) ? static_cast<wchar_t>(c) : L'?';
+    return wide;
+}
 
-bool ReadSections(const ByteReader& in, uint16_t count, PeLayout& layout, std::wstring& error) {
+bool ReadSections(const ByteReader& in, uint64_t file_size, uint16_t count, PeLayout& layout,
+                  std::wstring& error) {
     for (uint16_t i = 0; i < count; ++i) {
         const uint64_t at = layout.SectionHeaderOffset(i);
         PeSection s;
@@ -37,7 +44,7 @@ bool ReadSections(const ByteReader& in, uint16_t count, PeLayout& layout, std::w
             if (byte == 0) break;
             s.name.push_back(static_cast<char>(byte));
         }
-        if (s.raw_size != 0 && !in.Has(s.raw_offset, s.raw_size)) {
+        if (s.raw_size != 0 && uint64_t{s.raw_offset} + s.raw_size > file_size) {
             return Refuse(error, L"section " + Wide(s.name) + L" runs past the end of the file");
         }
         layout.sections.push_back(s);
@@ -119,10 +126,14 @@ int PeLayout::SectionOfRva(uint32_t rva) const {
 }
 
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout& layout, std::wstring& error) {
-    const ByteReader in(image);
+    return ReadPeHeaders(ByteReader(image), image.size(), layout, error);
+}
+
+bool ReadPeHeaders(const ByteReader& in, uint64_t file_size, PeLayout& layout, std::wstring& error) {
     uint32_t pe_offset = 0, signature = 0;
-    if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z' || !in.U32(0x3C, pe_offset) ||
-        !in.U32(pe_offset, signature) || signature != 0x00004550) {
+    uint8_t m = 0, z = 0;
+    if (file_size < 64 || !in.U8(0, m) || !in.U8(1, z) || m != 'M' || z != 'Z' ||
+        !in.U32(0x3C, pe_offset) || !in.U32(pe_offset, signature) || signature != 0x00004550) {
         return Refuse(error, L"not a Windows executable (no MZ/PE header)");
     }
     layout = PeLayout();
@@ -164,7 +175,7 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout& layout, std::wstr
     if (layout.SectionHeaderOffset(sections) > layout.headers_size) {
         return Refuse(error, L"the section table runs past the headers");
     }
-    return ReadSections(in, sections, layout, error);
+    return ReadSections(in, file_size, sections, layout, error);
 }
 
 bool ReplaceResourceSection(std::vector<uint8_t>& image, const PeLayout& layout, size_t index,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class ByteReader;
+
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint32_t kBaseRelocationDirectory = 5;
@@ -50,6 +52,11 @@ struct PeLayout {
 // not a PE image or its headers are damaged (alignments not powers of two,
 // sections outside the file, section table outside the headers).
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout& layout, std::wstring& error);
+// The same from the first bytes of a file of file_size bytes: headers
+// must hold at least the section table; the sections' raw data are
+// checked against file_size.
+bool ReadPeHeaders(const ByteReader& headers, uint64_t file_size, PeLayout& layout,
+                   std::wstring& error);
 
 // Replaces the raw data of section `index`, which must hold the resource
 // directory at its first byte, with content, and moves what follows it in

@@ -22,6 +22,19 @@ struct CapturedRun {
 CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstring>& arguments,
                         const std::string& input, uint32_t timeout_ms);
 
+// Runs command through the system's shell (/bin/sh -c on POSIX, cmd.exe
+// /d /s /c on Windows) with empty input, collecting its output as
+// RunCaptured does. The shell and everything it starts form one group
+// (a process group, a job object), which is killed when the time limit
+// passes (timeout_ms, 0: none) and once the shell has ended, so that no
+// program it left behind goes on working on the files it was given.
+CapturedRun RunShellCommand(const std::wstring& command, uint32_t timeout_ms);
+
+// path as one word of that shell's command line: in single quotes for sh,
+// in double quotes for cmd. False when cmd would still expand part of it
+// (a path holding '"' or '%').
+bool QuoteShellPath(const std::wstring& path, std::wstring& quoted);
+
 // The file name under which a program started by RunCaptured reads its
 // standard input as a file ("/dev/stdin"); empty on systems without one.
 std::wstring StandardInputFileName();

@@ -27,6 +27,8 @@
 #include "sea/progress_dialog.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
+#include "pe/signed_storage.h"
+#include "sea/signed_bytes.h"
 #include "sea/status_text.h"
 #include "sea/work_dir.h"
 
@@ -54,13 +56,23 @@ int PrepareWorkDir(ExtractContext& ctx) {
     return CheckFreeSpace(ctx);
 }
 
-// Reads the payload's directory and extracts every entry into the working
-// directory (steps 11 to 17).
+// Checks the own file's certificate table, reads the payload's directory
+// and extracts every entry into the working directory (steps 11 to 17).
 int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
     const std::wstring own_path = GetOwnModulePath();
     int32_t result;
     {
-        ALPkArchive archive(own_path.c_str());
+        ALFile own(own_path.c_str(), ALStorage::kDefaultBufferSize, NameCaseIgnore);
+        ALPkArchive archive(own);
+        // The signature's check and the archive read one descriptor; a
+        // signed file's archive ends where its certificate table begins.
+        std::wstring damage;
+        if (!LimitToSignedBytes(own, damage)) {
+            ReportDamagedSignature(damage);
+            RestoreStartingDir(ctx);
+            RemoveWorkDir(ctx);
+            return 0;
+        }
         // A failed directory read stays in the archive's status, which
         // Extract then returns.
         archive.ReadDirectory(list);

@@ -46,8 +46,9 @@ private:
     struct sigaction saved_ {};
 };
 
+// Starts program; with own_group it leads a process group of its own.
 bool Spawn(const std::wstring& program, const std::vector<std::wstring>& arguments, int in_read,
-           int out_write, pid_t& pid) {
+           int out_write, bool own_group, pid_t& pid) {
     std::vector<std::string> strings{WideToUtf8(program)};
     for (const std::wstring& argument : arguments) strings.push_back(WideToUtf8(argument));
     std::vector<char*> argv;
@@ -58,8 +59,15 @@ bool Spawn(const std::wstring& program, const std::vector<std::wstring>& argumen
     posix_spawn_file_actions_adddup2(&actions, in_read, 0);
     posix_spawn_file_actions_adddup2(&actions, out_write, 1);
     posix_spawn_file_actions_adddup2(&actions, out_write, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (own_group) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     const int result =
-        posix_spawn(&pid, strings[0].c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn(&pid, strings[0].c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return result == 0;
 }
@@ -106,10 +114,9 @@ bool Reap(pid_t pid, int64_t deadline, int& status) {
     }
 }
 
-}  // namespace
-
-CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                        const std::string& input, uint32_t timeout_ms) {
+// RunCaptured, and RunShellCommand with own_group set.
+CapturedRun Run(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                const std::string& input, uint32_t timeout_ms, bool own_group) {
     CapturedRun run;
     int in_pipe[2], out_pipe[2];
     if (pipe2(in_pipe, O_CLOEXEC) != 0) return run;
@@ -122,7 +129,7 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
         out_write = out_pipe[1];
     IgnoreBrokenPipe ignore;
     pid_t pid = 0;
-    run.started = Spawn(program, arguments, in_read, out_write, pid);
+    run.started = Spawn(program, arguments, in_read, out_write, own_group, pid);
     CloseFd(in_read);
     CloseFd(out_write);
     if (!run.started) {
@@ -134,10 +141,11 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
     int status = 0;
     if (!Exchange(in_write, out_read, input, deadline, run.output) ||
         !Reap(pid, deadline, status)) {
-        kill(pid, SIGKILL);
+        kill(own_group ? -pid : pid, SIGKILL);
         Reap(pid, 0, status);
         run.timed_out = true;
     }
+    if (own_group) kill(-pid, SIGKILL);  // whatever the shell left running
     CloseFd(in_write);
     CloseFd(out_read);
     if (!run.timed_out && WIFEXITED(status)) {
@@ -146,6 +154,24 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
     else if (!run.timed_out && WIFSIGNALED(status))
         run.exit_code = 128 + WTERMSIG(status);
     return run;
+}
+
+}  // namespace
+
+CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                        const std::string& input, uint32_t timeout_ms) {
+    return Run(program, arguments, input, timeout_ms, false);
+}
+
+CapturedRun RunShellCommand(const std::wstring& command, uint32_t timeout_ms) {
+    return Run(L"/bin/sh", {L"-c", command}, std::string(), timeout_ms, true);
+}
+
+bool QuoteShellPath(const std::wstring& path, std::wstring& quoted) {
+    quoted = L"'";
+    for (wchar_t c : path) quoted += c == L'\'' ? std::wstring(L"'\\''") : std::wstring(1, c);
+    quoted += L"'";
+    return true;
 }
 
 std::wstring StandardInputFileName() { return L"/dev/stdin"; }

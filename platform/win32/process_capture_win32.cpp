@@ -30,10 +30,11 @@ bool Drain(HANDLE pipe, std::string& output) {
     return true;
 }
 
-}  // namespace
-
-CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                        const std::string& input, uint32_t timeout_ms) {
+// Runs application with the command line `line`; with a job, everything
+// it starts belongs to the job, which is killed when the time limit passes
+// and once the program has ended.
+CapturedRun Run(const std::wstring& application, const std::wstring& line, const std::string& input,
+                uint32_t timeout_ms, HANDLE job) {
     CapturedRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE in_read = nullptr, in_write = nullptr, out_read = nullptr, out_write = nullptr;
@@ -48,8 +49,6 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
     }
     SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-    std::wstring line = QuoteWindowsArgument(program);
-    for (const std::wstring& argument : arguments) line += L" " + QuoteWindowsArgument(argument);
     std::wstring writable = line;
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
@@ -60,8 +59,13 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
     startup.hStdError = out_write;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    run.started = CreateProcessW(program.c_str(), &writable[0], nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process) != 0;
+    run.started = CreateProcessW(application.c_str(), &writable[0], nullptr, nullptr, TRUE,
+                                 CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0), nullptr, nullptr,
+                                 &startup, &process) != 0;
+    if (run.started && job) {
+        AssignProcessToJobObject(job, process.hProcess);
+        ResumeThread(process.hThread);
+    }
     CloseIf(in_read);
     CloseIf(out_write);
     if (run.started) {
@@ -78,6 +82,7 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
                 break;
             }
             if (deadline != 0 && GetTickCount64() >= deadline) {
+                if (job) TerminateJobObject(job, 1);
                 TerminateProcess(process.hProcess, 1);
                 WaitForSingleObject(process.hProcess, INFINITE);
                 run.timed_out = true;
@@ -88,12 +93,49 @@ CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstr
         if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
             run.exit_code = static_cast<int32_t>(code);
         }
+        if (job) TerminateJobObject(job, 1);  // whatever the program left running
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     CloseIf(in_write);
     CloseIf(out_read);
     return run;
+}
+
+// The command interpreter: %ComSpec%, else cmd.exe in the system folder.
+std::wstring CommandInterpreter() {
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD n = GetEnvironmentVariableW(L"ComSpec", buffer, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) return std::wstring(buffer, n);
+    n = GetSystemDirectoryW(buffer, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return L"cmd.exe";
+    return std::wstring(buffer, n) + L"\\cmd.exe";
+}
+
+}  // namespace
+
+CapturedRun RunCaptured(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                        const std::string& input, uint32_t timeout_ms) {
+    std::wstring line = QuoteWindowsArgument(program);
+    for (const std::wstring& argument : arguments) line += L" " + QuoteWindowsArgument(argument);
+    return Run(program, line, input, timeout_ms, nullptr);
+}
+
+CapturedRun RunShellCommand(const std::wstring& command, uint32_t timeout_ms) {
+    const std::wstring interpreter = CommandInterpreter();
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    // /s: cmd takes the text between the first and the last quote as it is.
+    const CapturedRun run = Run(interpreter,
+                                QuoteWindowsArgument(interpreter) + L" /d /s /c \"" + command + L"\"",
+                                std::string(), timeout_ms, job);
+    if (job) CloseHandle(job);
+    return run;
+}
+
+bool QuoteShellPath(const std::wstring& path, std::wstring& quoted) {
+    if (path.find_first_of(L"\"%") != std::wstring::npos) return false;
+    quoted = L"\"" + path + L"\"";
+    return true;
 }
 
 std::wstring StandardInputFileName() { return std::wstring(); }

@@ -103,7 +103,7 @@ public:
 
     int32_t Open() override {
         if (ALStorage::Open() < 0) return status.GetStatusCode();
-        size = static_cast<int32_t>(data.size());
+        size = BoundedSize(static_cast<int32_t>(data.size()));
         return AL_NO_ERRORS;
     }
     int32_t Create(int32_t size_hint = -1) override {
@@ -125,7 +125,7 @@ public:
         read_index = 0;
         read_limit = 0;
         const size_t start = std::min(data.size(), static_cast<size_t>(position));
-        const size_t count = std::min(data.size() - start, static_cast<size_t>(buffer_size));
+        const size_t count = std::min(data.size() - start, static_cast<size_t>(LoadableAt(position)));
         if (count == 0) return AL_END_OF_FILE;
         memcpy(buffer, data.data() + start, count);
         if (crc_enabled || crypto_engine) UpdateCrc32(static_cast<int32_t>(count), true);

@@ -7,10 +7,13 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import unittest
 
 PACKAGE_DIR = os.environ.get("SEA_PACKAGE_DIR", "")
+SOURCE_DIR = os.environ.get("SEA_SOURCE_DIR", os.path.dirname(os.path.dirname(
+    os.path.dirname(os.path.abspath(__file__)))))
 VERSION = os.environ.get("SEA_PACKAGE_VERSION", "")
 STUB = os.environ.get("SEA_STUB_EXE", "")
 
@@ -126,6 +129,20 @@ class Installed(unittest.TestCase):
         self.assertEqual(removed.returncode, 0, removed.stdout)
         self.assertIsNone(shutil.which("sea-build"))
         self.assertEqual(glob.glob("/usr/lib/quillora-sea*"), [])
+
+    def test_token_command_and_detached_signing_through_the_package(self):
+        """The token, signing-command and detached-signature tests, run
+        against the installed /usr/bin/sea-build."""
+        installed = run(["dpkg", "-i", deb_path()])
+        self.assertEqual(installed.returncode, 0, installed.stdout)
+        env = {k: v for k, v in os.environ.items() if k not in ("SEA_EXE", "SEA_RUNNER")}
+        env.update(SEA_BUILD_TOOL="/usr/bin/sea-build", SEA_BUILD_DIR=self.scratch)
+        script = os.path.join(SOURCE_DIR, "tests", "e2e", "test_token_signing.py")
+        result = run([sys.executable, script, "Pkcs11Token", "SignCommand", "DetachedSignature"],
+                     env=env, cwd=self.scratch)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertNotIn("skipped", result.stdout, "a signing test skipped itself")
+        self.assertRegex(result.stdout, r"Ran [1-9][0-9]* tests")
 
 
 if __name__ == "__main__":

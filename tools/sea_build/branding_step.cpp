@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/file_stream.h"
+#include "platform/stream_seek.h"
 #include "tools/sea_build/pe/branding.h"
 #include "pe/le_bytes.h"
 #include "pe/pe_image.h"
@@ -72,7 +73,10 @@ bool StampInstallerChecksum(const std::wstring& path, const std::vector<uint8_t>
         error = L"the stub has no PE header";
         return false;
     }
-    const uint64_t checksum_at = uint64_t{pe_offset} + 24 + 64;
+    return StampFileChecksum(path, uint64_t{pe_offset} + 24 + 64, error);
+}
+
+bool StampFileChecksum(const std::wstring& path, uint64_t checksum_at, std::wstring& error) {
     FILE* f = OpenStream(path, "r+b");
     if (!f) {
         error = L"cannot reopen " + path + L" for its checksum";
@@ -85,7 +89,7 @@ bool StampInstallerChecksum(const std::wstring& path, const std::vector<uint8_t>
     const uint32_t value = checksum.Finish();
     const uint8_t field[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    bool ok = !ferror(f) && fseek(f, static_cast<long>(checksum_at), SEEK_SET) == 0 &&
+    bool ok = !ferror(f) && StreamSeek(f, static_cast<int64_t>(checksum_at), SEEK_SET) &&
               fwrite(field, 1, sizeof field, f) == sizeof field;
     ok = fclose(f) == 0 && ok;
     if (!ok) error = L"cannot write the checksum into " + path;

@@ -18,5 +18,7 @@ bool BrandStub(const BuildOptions& options, const std::wstring& stub_path,
 // Sets the image checksum in the PE header of the installer at path to
 // the checksum of the whole file, payload included; stub is the image at
 // its start. False with a reason.
+// The same for a file whose checksum field lies at checksum_at.
+bool StampFileChecksum(const std::wstring& path, uint64_t checksum_at, std::wstring& error);
 bool StampInstallerChecksum(const std::wstring& path, const std::vector<uint8_t>& stub,
                             std::wstring& error);

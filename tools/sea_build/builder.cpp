@@ -26,7 +26,9 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "tools/sea_build/branding_step.h"
+#include "tools/sea_build/authenticode.h"
 #include "tools/sea_build/entry_stamp.h"
+#include "tools/sea_build/external_signing.h"
 #include "tools/sea_build/output_file.h"
 #include "tools/sea_build/payload.h"
 #include "tools/sea_build/progress.h"
@@ -337,6 +339,11 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         if (!signer.Prepare(options, warning, error)) return Failure(error);
         if (!warning.empty()) Warn(warning);
     }
+    std::vector<uint8_t> detached;
+    if (!options.attach_signature.empty() &&
+        !ReadDetachedSignature(options.attach_signature, detached, error)) {
+        return Failure(error);
+    }
     std::vector<std::wstring> secrets;
     for (const std::wstring& secret : signer.secret_files()) secrets.push_back(Absolute(secret));
     LeaveOut(walk, root, output, secrets);
@@ -372,6 +379,22 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
             return Failure(error);
         }
         finished = signed_path;
+    } else if (!options.sign_command.empty()) {
+        std::wstring signed_path;
+        if (!SignWithCommand(options.sign_command, finished, file,
+                             static_cast<uint32_t>(options.timestamp_timeout) * 1000, signed_path,
+                             error)) {
+            return Failure(error);
+        }
+        finished = signed_path;
+    } else if (!options.attach_signature.empty()) {
+        std::wstring signed_path;
+        if (!file.NewTemporary(signed_path, error) ||
+            !SignatureFits(finished, detached, error) || !CheckSignature(detached, file, error) ||
+            !AttachSignature(finished, detached, signed_path, error)) {
+            return Failure(options.attach_signature + L": " + error);
+        }
+        finished = signed_path;
     }
     if (!CheckFinishedInstaller(finished, written.end_record, error)) return Failure(error);
     if (!file.Commit(finished, error)) return Failure(error);
@@ -384,7 +407,7 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         WriteConsoleText(ConsoleStream::Output,
                          FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s\n", output.c_str(),
                                       written.entries, static_cast<long long>(written.size),
-                                      sign ? L" before signing" : L"", skipped.c_str()));
+                                      options.any_signing() ? L" before signing" : L"", skipped.c_str()));
     }
     return 0;
 }

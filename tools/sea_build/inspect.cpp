@@ -10,6 +10,7 @@
 #include "archive/pk_archive.h"
 #include "archive/prototype_set.h"
 #include "archive/storage.h"
+#include "pe/signed_storage.h"
 #include "platform/console.h"
 #include "platform/format.h"
 #include "tools/sea_build/crc_storage.h"
@@ -24,6 +25,12 @@ void Print(const std::wstring& text) { WriteConsoleText(ConsoleStream::Output, t
 int Failure(const std::wstring& text) {
     WriteConsoleText(ConsoleStream::Error, L"sea-build: " + text + L"\n");
     return 1;
+}
+
+// The archive is read as the self-extractor reads it: a signed file's only
+// up to its certificate table, and none from a table that breaks the rules.
+std::wstring DamageText(const std::wstring& damage) {
+    return L"the certificate table is damaged: " + damage;
 }
 
 // Reads the directory of path into list; false with the reason printed.
@@ -101,7 +108,10 @@ int ListInstaller(const std::wstring& path) {
     ALPrototypeSet prototypes;
     AddReadPrototypes(prototypes, ALCrcOnlyStorage());
     ALEntryList list(nullptr, prototypes);
-    ALPkArchive archive(path.c_str());
+    ALFile file(path.c_str());
+    ALPkArchive archive(file);
+    std::wstring damage;
+    if (!LimitToSignedBytes(file, damage)) return Failure(path + L": " + DamageText(damage));
     if (!ReadInstaller(path, archive, list)) return 1;
     const std::wstring launcher = LauncherName(path, list);
     if (!launcher.empty()) Print(L"Launcher: " + launcher + L"\n");
@@ -127,7 +137,13 @@ bool CheckEntries(const std::wstring& path, bool progress, EntryCheck& check) {
     ProgressBar bar(progress);
     CheckMonitor monitor(bar);
     ALEntryList list(&monitor, prototypes);
-    ALPkArchive archive(path.c_str());
+    ALFile file(path.c_str());
+    ALPkArchive archive(file);
+    std::wstring damage;
+    if (!LimitToSignedBytes(file, damage)) {
+        check.archive_error = DamageText(damage);
+        return false;
+    }
     if (archive.ReadDirectory(list) < 0) {
         check.archive_error = archive.status.GetStatusDetail();
         return false;

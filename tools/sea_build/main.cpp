@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/memory_tuning.h"
 #include "tools/sea_build/builder.h"
+#include "tools/sea_build/external_signing.h"
 #include "tools/sea_build/inspect.h"
 #include "tools/sea_build/options.h"
 #include "tools/sea_build/verify.h"
@@ -31,6 +32,8 @@ int main(int argc, char** argv) {
             return TestInstaller(options.installer, progress);
         case BuildAction::Verify:
             return VerifyInstaller(options.installer, options.ca, progress);
+        case BuildAction::ExtractSignature:
+            return ExtractSignatureFile(options.installer, options.output);
         case BuildAction::Build:
             break;
     }

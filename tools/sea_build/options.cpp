@@ -29,6 +29,9 @@ const ValueOption kValueOptions[] = {
     {L"--stub", &BuildOptions::stub},
     {L"--launcher", &BuildOptions::launcher},
     {L"--pkcs12", &BuildOptions::pkcs12},
+    {L"--pkcs11-module", &BuildOptions::pkcs11_module},
+    {L"--sign-command", &BuildOptions::sign_command},
+    {L"--attach-signature", &BuildOptions::attach_signature},
     {L"--password-file", &BuildOptions::password_file},
     {L"--password-env", &BuildOptions::password_env},
     {L"--timestamp", &BuildOptions::timestamp},
@@ -54,11 +57,15 @@ bool ParseSeconds(const std::wstring& text, int& seconds) {
     return seconds > 0;
 }
 
-// The signing options fit together: one kind of key, one password source,
-// and nothing that only signing uses without a key.
+// The signing options fit together: one way of signing, one kind of key,
+// one password source, and nothing that only signing uses without a key.
 bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
+    const int ways = options.signing() + !options.sign_command.empty() +
+                     !options.attach_signature.empty();
     if (!options.certificate.empty() && !options.pkcs12.empty()) {
         error = L"--sign and --pkcs12 cannot be combined";
+    } else if (ways > 1) {
+        error = L"--sign, --pkcs12, --sign-command and --attach-signature cannot be combined";
     } else if (!options.password_file.empty() && !options.password_env.empty()) {
         error = L"--password-file and --password-env cannot be combined";
     } else if (!options.signing() &&
@@ -66,8 +73,20 @@ bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
                  options.sign_name + options.sign_url).empty()) {
         error = L"--password-file, --password-env, --timestamp, --sign-name and --sign-url "
                 L"need --sign or --pkcs12";
+    } else if (!options.pkcs11_module.empty() && options.certificate.empty()) {
+        error = L"--pkcs11-module needs --sign CERT KEY with KEY a pkcs11: URI";
+    } else if (!options.pkcs11_module.empty() && !IsPkcs11Uri(options.key)) {
+        error = L"with --pkcs11-module the key must be a pkcs11: URI (pkcs11:token=...;object=...)";
+    } else if (options.pkcs11_module.empty() &&
+               (IsPkcs11Uri(options.key) || IsPkcs11Uri(options.certificate))) {
+        error = L"a pkcs11: URI needs --pkcs11-module LIB (the token's PKCS#11 library)";
+    } else if (!options.sign_command.empty() &&
+               options.sign_command.find(L"{}") == std::wstring::npos) {
+        error = L"--sign-command needs {} where the installer's path goes";
     } else if (!options.ca.empty() && options.action != BuildAction::Verify) {
         error = L"--ca belongs to --verify";
+    } else if (options.action != BuildAction::Build && ways > 0) {
+        error = L"signing options belong to a build";
     } else {
         return true;
     }
@@ -77,6 +96,13 @@ bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
 bool Finish(BuildOptions& options, std::vector<std::wstring>& positional, std::wstring& error) {
     if (options.action == BuildAction::Help) return true;
     if (!CheckSigningOptions(options, error)) return false;
+    if (options.action == BuildAction::ExtractSignature) {
+        if (!positional.empty() || options.output.empty()) {
+            error = L"--extract-signature SIGNED.exe takes -o FILE and nothing else";
+            return false;
+        }
+        return true;
+    }
     if (options.action != BuildAction::Build) {
         if (positional.size() != 1) {
             error = L"--list, --test and --verify take exactly one installer to read";
@@ -98,14 +124,15 @@ bool Finish(BuildOptions& options, std::vector<std::wstring>& positional, std::w
     return true;
 }
 
-// --list, --test and --verify each select what to do with one installer.
+// --list, --test, --verify and --extract-signature each select what to do with one installer.
 bool SetAction(const std::wstring& argument, BuildOptions& options, std::wstring& error) {
-    const BuildAction wanted = argument == L"--list"   ? BuildAction::List
-                               : argument == L"--test" ? BuildAction::Test
-                                                       : BuildAction::Verify;
+    const BuildAction wanted = argument == L"--list"     ? BuildAction::List
+                               : argument == L"--test"   ? BuildAction::Test
+                               : argument == L"--verify" ? BuildAction::Verify
+                                                         : BuildAction::ExtractSignature;
     if (options.action != BuildAction::Build && options.action != wanted &&
         options.action != BuildAction::Help) {
-        error = L"--list, --test and --verify cannot be combined";
+        error = L"--list, --test, --verify and --extract-signature cannot be combined";
         return false;
     }
     if (options.action != BuildAction::Help) options.action = wanted;
@@ -159,6 +186,10 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
             options.quiet = true;
         } else if (a == L"--list" || a == L"--test" || a == L"--verify") {
             if (!SetAction(a, options, error)) return false;
+        } else if (a == L"--extract-signature") {
+            if (!SetAction(a, options, error) || !TakeValue(arguments, i, options.installer, error)) {
+                return false;
+            }
         } else if (IsLevelOption(a)) {
             options.level = a[1] - L'0';
         } else {
@@ -174,6 +205,7 @@ const wchar_t* UsageText() {
            L"       sea-build --list INSTALLER.exe\n"
            L"       sea-build --test INSTALLER.exe\n"
            L"       sea-build --verify INSTALLER.exe [--ca CA.pem]\n"
+           L"       sea-build --extract-signature SIGNED.exe -o SIGNATURE.p7\n"
            L"\n"
            L"Builds a self-extracting installer: the stub program, a payload header\n"
            L"naming the launcher, a ZIP archive of everything in DIR, and a trailer.\n"
@@ -193,6 +225,16 @@ const wchar_t* UsageText() {
            L"                        *.lzh *.arj are stored without trying, as zip does\n"
            L"  --sign CERT KEY       sign the result with osslsigncode (PEM or DER\n"
            L"                        certificate and private key)\n"
+           L"  --pkcs11-module LIB   sign with a key on a hardware token or HSM: KEY\n"
+           L"                        of --sign is a pkcs11: URI, CERT a file or a\n"
+           L"                        pkcs11: URI; the PIN as the password below\n"
+           L"  --sign-command CMD    sign with any signing tool: CMD runs through the\n"
+           L"                        shell (sh -c; cmd /c on Windows) with {} replaced\n"
+           L"                        by the finished installer's quoted path, within\n"
+           L"                        --timestamp-timeout; the result is checked\n"
+           L"  --attach-signature FILE\n"
+           L"                        attach a detached signature (PKCS#7, DER) made\n"
+           L"                        for exactly the installer being built\n"
            L"  --icon FILE.ico       the installer's icon: every image of FILE.ico\n"
            L"                        replaces the stub's application icon\n"
            L"  --version-info KEY=VALUE\n"
@@ -207,7 +249,8 @@ const wchar_t* UsageText() {
            L"  --password-env NAME   the key's password: the environment variable NAME\n"
            L"                        (a password is never taken from the command line)\n"
            L"  --timestamp URL       add an RFC 3161 time stamp from this server\n"
-           L"  --timestamp-timeout S give up signing after S seconds (default 120)\n"
+           L"  --timestamp-timeout S give up signing (a time stamp, --sign-command)\n"
+           L"                        after S seconds (default 120)\n"
            L"  --sign-name TEXT      the description recorded in the signature\n"
            L"  --sign-url URL        the web address recorded in the signature\n"
            L"  --skip-unreadable     leave out unreadable files and folders, broken links,\n"
@@ -220,6 +263,9 @@ const wchar_t* UsageText() {
            L"  --verify              check every CRC-32, the end record's place and the\n"
            L"                        signature (osslsigncode); one verdict line\n"
            L"  --ca FILE             with --verify: trust the CA certificates in FILE\n"
+           L"  --extract-signature SIGNED.exe -o FILE\n"
+           L"                        write the signature of a signed installer as a\n"
+           L"                        detached PKCS#7 file (DER)\n"
            L"  -h, --help            this text\n"
            L"\n"
            L"Exit codes: 0 success, 1 failure, 2 bad command line.\n";

@@ -99,9 +99,17 @@ bool Signer::ReadPassword(const BuildOptions& options, std::wstring& error) {
 
 bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
                        std::wstring& error) const {
-    const std::vector<std::wstring> files =
+    const bool token = !options.pkcs11_module.empty();
+    if (token && !Readable(options.pkcs11_module)) {
+        error = L"cannot read the PKCS#11 module " + options.pkcs11_module + L" (--pkcs11-module)";
+        return false;
+    }
+    std::vector<std::wstring> files =
         options.pkcs12.empty() ? std::vector<std::wstring>{options.certificate, options.key}
                                : std::vector<std::wstring>{options.pkcs12};
+    // Keys and certificates on the token are checked when osslsigncode signs.
+    if (token) files.pop_back();
+    if (token && IsPkcs11Uri(options.certificate)) return true;
     for (const std::wstring& file : files) {
         if (!Readable(file)) {
             error = L"cannot read " + file + (file == options.key ? L" (the private key)" : L"");
@@ -116,7 +124,7 @@ bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
     }
     CertificateFacts facts;
     if (options.pkcs12.empty()) {
-        if (!CheckPrivateKey(openssl, options.key, password_, error)) return false;
+        if (!token && !CheckPrivateKey(openssl, options.key, password_, error)) return false;
         // osslsigncode also takes certificate files openssl x509 cannot read
         // (PKCS#7 .spc files): those are signed with unchecked dates.
         std::wstring unread;
@@ -132,13 +140,22 @@ bool Signer::CheckKeys(const BuildOptions& options, std::wstring& warning,
 }
 
 bool Signer::Prepare(const BuildOptions& options, std::wstring& warning, std::wstring& error) {
+    certificate_ = options.certificate;
+    key_ = options.key;
     osslsigncode_ = FindProgram(L"osslsigncode");
     if (osslsigncode_.empty()) {
         error = L"osslsigncode was not found on PATH (apt-get install osslsigncode)";
         return false;
     }
     if (!ReadPassword(options, error) || !CheckKeys(options, warning, error)) return false;
-    if (options.pkcs12.empty()) {
+    if (!options.pkcs11_module.empty()) {
+        // The engine is OpenSSL's "pkcs11" (libengine-pkcs11-openssl),
+        // found by its name: osslsigncode 2.5 cannot load it by path.
+        token_ = options.pkcs11_module;
+        key_arguments_ = {L"-pkcs11module", options.pkcs11_module,
+                          IsPkcs11Uri(options.certificate) ? L"-pkcs11cert" : L"-certs",
+                          options.certificate, L"-key", options.key};
+    } else if (options.pkcs12.empty()) {
         key_arguments_ = {L"-certs", options.certificate, L"-key", options.key};
         secret_files_.push_back(options.key);
     } else {
@@ -180,11 +197,35 @@ bool Signer::Sign(const std::wstring& in_path, const std::wstring& out_path,
     } else if (!timestamp_.empty() && (run.output.find("imestamp") != std::string::npos ||
                                        run.output.find("HTTP") != std::string::npos)) {
         error = L"the time stamp server " + timestamp_ + L" failed: " + TimestampReason(run.output);
+    } else if (!token_.empty() && !(error = TokenReason(run.output)).empty()) {
     } else {
         error = L"osslsigncode cannot sign (exit code " + std::to_wstring(run.exit_code) + L"): " +
                 ReasonLine(run.output);
     }
     return false;
+}
+
+std::wstring Signer::TokenReason(const std::string& output) const {
+    const auto says = [&output](const char* text) { return output.find(text) != std::string::npos; };
+    if (says("PIN incorrect")) {
+        return L"the token refused the PIN (wrong PIN; tokens lock after a few wrong tries)";
+    }
+    if (says("PIN locked")) return L"the token's PIN is locked";
+    if (says("UI_process") || says("while reading strings")) {
+        return L"the token needs a PIN (--password-file or --password-env)";
+    }
+    if (says("no such engine") || says("ENGINE_by_id")) {
+        return L"OpenSSL's pkcs11 engine is not installed (apt-get install "
+               L"libengine-pkcs11-openssl)";
+    }
+    if (says("Unable to load PKCS#11 module") || says("invalid parameter")) {
+        return L"cannot load the PKCS#11 module " + token_;
+    }
+    if (says("object not found")) {
+        return says("Failed to load certificate") ? L"the token holds no certificate " + certificate_
+                                                  : L"the token holds no private key " + key_;
+    }
+    return std::wstring();
 }
 
 bool CheckFinishedInstaller(const std::wstring& path, int64_t end_record_offset,

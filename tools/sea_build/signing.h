@@ -48,12 +48,17 @@ public:
 
 private:
     bool ReadPassword(const BuildOptions& options, std::wstring& error);
+    // What a failed token signing means, from osslsigncode's output; empty
+    // when it is none of the token's faults.
+    std::wstring TokenReason(const std::string& output) const;
     bool CheckKeys(const BuildOptions& options, std::wstring& warning, std::wstring& error) const;
 
     std::wstring osslsigncode_;
     std::vector<std::wstring> key_arguments_;  // -certs/-key or -pkcs12, -n, -i, -ts
     std::string password_;
     bool have_password_ = false;
+    std::wstring token_;  // the PKCS#11 module, when the key is on a token
+    std::wstring certificate_, key_;
     std::wstring timestamp_;
     uint32_t timeout_ms_ = 0;
     std::vector<std::wstring> secret_files_;

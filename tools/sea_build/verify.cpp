@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "pe/le_bytes.h"
 #include "platform/console.h"
 #include "platform/file_stream.h"
 #include "platform/process_capture.h"
@@ -12,20 +13,16 @@
 #include "tools/sea_build/helper_programs.h"
 #include "tools/sea_build/inspect.h"
 #include "tools/sea_build/payload.h"
+#include "tools/sea_build/signed_extent.h"
 
 namespace {
 
-constexpr uint32_t kSecurityDirectory = 4;
 constexpr size_t kEndRecordSize = 22;
 // How far back the end record is looked for, to tell "too far back" from
 // "not there".
 constexpr int64_t kSearchLength = 4 * 1024 * 1024;
 
 uint32_t Le16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // The parts of the file the checks read: its size, the first 4 KiB
 // (headers) and up to kSearchLength bytes at its end.
@@ -51,25 +48,52 @@ bool ReadView(const std::wstring& path, FileView& view) {
     return ok;
 }
 
-// The certificate table's place from the PE header (size 0: unsigned).
-// Empty, or a reason when the file is no PE image.
-std::wstring CertificateTable(const FileView& view, uint32_t& offset, uint32_t& size) {
-    const std::vector<uint8_t>& h = view.head;
-    if (h.size() < 64 || h[0] != 'M' || h[1] != 'Z') {
+// Empty when the file starts as a PE image does, else why not.
+std::wstring ImageFault(const FileView& view) {
+    const ByteReader in(view.head);
+    uint32_t pe = 0, signature = 0;
+    uint16_t magic = 0;
+    if (view.head.size() < 64 || view.head[0] != 'M' || view.head[1] != 'Z') {
         return L"not a Windows executable (no MZ header)";
     }
-    const uint32_t pe = Le32(&h[0x3C]);
-    if (uint64_t{pe} + 24 + 2 > h.size() || memcmp(&h[pe], "PE\0\0", 4) != 0) {
+    if (!in.U32(0x3C, pe) || !in.U32(pe, signature) || signature != 0x00004550) {
         return L"not a Windows executable (no PE header)";
     }
-    const uint32_t magic = Le16(&h[pe + 24]);
-    if (magic != 0x10B && magic != 0x20B) return L"the optional header is neither PE32 nor PE32+";
-    const uint64_t directories = uint64_t{pe} + 24 + (magic == 0x20B ? 112 : 96);
-    offset = size = 0;
-    if (directories + 8 * (kSecurityDirectory + 1) > h.size()) return L"the PE header is truncated";
-    if (Le32(&h[directories - 4]) <= kSecurityDirectory) return std::wstring();
-    offset = Le32(&h[directories + 8 * kSecurityDirectory]);
-    size = Le32(&h[directories + 8 * kSecurityDirectory + 4]);
+    if (!in.U16(uint64_t{pe} + 24, magic) || (magic != 0x10B && magic != 0x20B)) {
+        return L"the optional header is neither PE32 nor PE32+";
+    }
+    return std::wstring();
+}
+
+// The verdict on the certificate table by the self-extractor's rules;
+// empty when the file is unsigned or signed as signers sign.
+std::wstring TableFault(const FileView& view, const CertificateTableCheck& check) {
+    if (check.state != SignatureState::kDamaged) return std::wstring();
+    const uint64_t size = static_cast<uint64_t>(view.size);
+    const uint64_t end = check.table_offset + check.table_size;
+    if (check.table_offset % 8 == 0 && check.table_offset < size && end > size &&
+        check.table_offset != 0) {
+        return L"the file is truncated: its signature should end " + std::to_wstring(end - size) +
+               L" bytes after the end of the file";
+    }
+    return L"tampered after signing: " + check.reason;
+}
+
+// A ZIP end record in the certificate table or across its start: data the
+// signature does not cover, dressed as the archive. Empty when none.
+std::wstring EndRecordInTable(const FileView& view, const CertificateTableCheck& check) {
+    const int64_t table = static_cast<int64_t>(check.table_offset);
+    const int64_t from = table - static_cast<int64_t>(kEndRecordSize) + 1;
+    if (check.state != SignatureState::kSigned || from < view.tail_start) return std::wstring();
+    for (int64_t at = from; at + 4 <= view.size; ++at) {
+        if (memcmp(&view.tail[static_cast<size_t>(at - view.tail_start)], "PK\x05\x06", 4) != 0) {
+            continue;
+        }
+        return at < table ? L"tampered after signing: a ZIP end record straddles the start of the "
+                            L"certificate table"
+                          : L"tampered after signing: a ZIP end record lies inside the certificate "
+                            L"table, " + std::to_wstring(at - table) + L" bytes into it";
+    }
     return std::wstring();
 }
 
@@ -178,22 +202,17 @@ std::wstring NamesFault(const EntryCheck& check) {
 int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progress) {
     FileView view;
     if (!ReadView(path, view)) return Verdict(path, L"cannot read the file");
-    uint32_t table_offset = 0, table_size = 0;
-    std::wstring fault = CertificateTable(view, table_offset, table_size);
+    std::wstring fault = ImageFault(view);
     if (!fault.empty()) return Verdict(path, fault);
-    const bool is_signed = table_size != 0;
-    const int64_t table_end = int64_t{table_offset} + table_size;
-    if (is_signed && table_end > view.size) {
-        return Verdict(path, L"the file is truncated: its signature should end " +
-                                 std::to_wstring(table_end - view.size) +
-                                 L" bytes after the end of the file");
-    }
-    if (is_signed && table_end < view.size) {
-        return Verdict(path, std::to_wstring(view.size - table_end) +
-                                 L" bytes follow the signature (appended after signing)");
-    }
+    CertificateTableCheck table;
+    uint64_t file_size = 0;
+    if (!CheckFileCertificateTable(path, table, file_size)) return Verdict(path, L"cannot read the file");
+    fault = TableFault(view, table);
+    if (fault.empty()) fault = EndRecordInTable(view, table);
+    if (!fault.empty()) return Verdict(path, fault);
+    const bool is_signed = table.state == SignatureState::kSigned;
     int64_t end_record = 0;
-    fault = CheckLayout(view, is_signed ? table_offset : view.size, is_signed, end_record);
+    fault = CheckLayout(view, static_cast<int64_t>(table.signed_end), is_signed, end_record);
     if (!fault.empty()) return Verdict(path, fault);
 
     EntryCheck check;

@@ -4,8 +4,11 @@
 
 #include <string>
 
-// Checks, in this order, and stops at the first fault: the PE headers and
-// the certificate table's extent (a file cut short), the ZIP end record
+// Checks, in this order, and stops at the first fault: the PE headers, the
+// certificate table by the self-extractor's rules (pe/certificate_table.h:
+// a file cut short, or tampered after signing with data inside or after
+// the table, a second entry, a bad directory), a ZIP end record inside
+// the table or across its start, the ZIP end record before the table
 // and the payload trailer behind it, the end record within the last
 // 66,000 bytes, every entry's CRC-32, and the signature with osslsigncode
 // (ca: the CA certificates to trust for the signature and its time stamp,
