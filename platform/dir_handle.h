@@ -40,8 +40,9 @@ bool ListDirHandle(const DirHandle* dir, std::vector<DirEntry>& entries);
 // file, or a link of any kind as the link itself. A read-only file is
 // deleted only with clear_read_only (Windows: the attribute is cleared
 // through the file's own handle, and never on a file with more than one
-// link, which then stays; POSIX unlinks it as it is). False for a plain
-// directory, which is left alone.
+// link, which then stays; POSIX unlinks it as it is). A plain directory is
+// never entered nor changed (POSIX: refused; Windows: deleted only when it
+// is empty), so the result is false for one with entries.
 bool RemoveChildEntry(const DirHandle* parent, const std::wstring& name, bool clear_read_only);
 
 // Removes the empty directory `child`, held and opened as the child `name`

@@ -53,6 +53,33 @@ bool MarkForDeletion(HANDLE handle) {
                                       sizeof disposition) != 0;
 }
 
+std::wstring FinalPath(HANDLE handle) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                            FILE_NAME_NORMALIZED);
+        if (n == 0) return std::wstring();
+        if (n < buffer.size()) return std::wstring(buffer.data(), n);
+        buffer.resize(n + 1);
+    }
+    return std::wstring();
+}
+
+// The object opened is the entry `name` of `parent` itself, not what a
+// link there points to. Windows opens the link itself already; this holds
+// where a host's link is opened as its target (Wine), whose final path
+// then lies elsewhere.
+bool OpenedAsNamed(HANDLE handle, const DirHandle* parent, const std::wstring& name) {
+    const std::wstring parent_path = FinalPath(parent->handle);
+    const std::wstring path = FinalPath(handle);
+    if (parent_path.empty() || path.empty()) return false;
+    std::wstring expected = parent_path;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), path.c_str(),
+                                static_cast<int>(path.size()), TRUE) == CSTR_EQUAL;
+}
+
 // Appends the entries of one buffer filled by the directory query.
 void ParseListing(const std::vector<BYTE>& buffer, std::vector<DirEntry>& entries) {
     size_t offset = 0;
@@ -141,6 +168,10 @@ ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, 
         CloseHandle(handle);
         return ChildOpenResult::kNotDirectory;
     }
+    if (!OpenedAsNamed(handle, parent, name)) {
+        CloseHandle(handle);
+        return ChildOpenResult::kFailed;
+    }
     *child = new DirHandle{handle};
     return ChildOpenResult::kOpened;
 }
@@ -165,9 +196,17 @@ bool RemoveChildEntry(const DirHandle* parent, const std::wstring& name, bool cl
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, error);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool removable = QueryInfo(handle, info) &&
-                     (IsReparsePoint(info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
-    if (removable && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    bool removable = QueryInfo(handle, info);
+    // A link of any kind goes as it is. What reads as a plain directory (one
+    // put in since the listing) is never changed: its deletion succeeds only
+    // while it is empty. A name whose object reads as no link must be that
+    // object's own name (a file with other links excepted, which keeps its
+    // attributes anyway).
+    const bool plain_file = !IsReparsePoint(info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (removable && !IsReparsePoint(info) && info.nNumberOfLinks <= 1) {
+        removable = OpenedAsNamed(handle, parent, name);
+    }
+    if (removable && plain_file && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
         // The attribute belongs to the file, not to this name: with another
         // link it would change for that one too.
         removable = clear_read_only && info.nNumberOfLinks <= 1 &&

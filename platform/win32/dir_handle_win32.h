@@ -17,3 +17,7 @@ HANDLE NativeDirHandle(const DirHandle* dir);
 // the Win32 error code.
 HANDLE OpenInDir(const DirHandle* dir, const std::wstring& name, ACCESS_MASK access, ULONG share,
                  ULONG options, DWORD& error);
+
+// The rule of IsPrivateToCaller for one security descriptor (owner and
+// access list), `user` standing for the token's user.
+bool SecurityIsPrivate(PSECURITY_DESCRIPTOR descriptor, PSID user, bool elevated);

@@ -79,20 +79,30 @@ bool AclGrantsChangeToOthers(PACL dacl, const Trusted& trusted) {
 
 }  // namespace
 
-bool IsPrivateToCaller(const DirHandle* dir) {
-    std::vector<BYTE> user;
-    if (!ReadTokenUser(user)) return false;
-    Trusted trusted{reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, CheckElevatedAdmin().elevated};
+bool SecurityIsPrivate(PSECURITY_DESCRIPTOR descriptor, PSID user, bool elevated) {
+    Trusted trusted{user, elevated};
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl,
-                        nullptr, &descriptor) != ERROR_SUCCESS) {
+    BOOL defaulted = FALSE, present = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         return false;
     }
     // No access list at all grants everything to everyone.
-    bool is_private = owner && dacl && trusted.MayOwn(owner) && !AclGrantsChangeToOthers(dacl, trusted);
+    return owner && present && dacl && trusted.MayOwn(owner) && !AclGrantsChangeToOthers(dacl, trusted);
+}
+
+bool IsPrivateToCaller(const DirHandle* dir) {
+    std::vector<BYTE> user;
+    if (!ReadTokenUser(user)) return false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool is_private = SecurityIsPrivate(descriptor, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid,
+                                        CheckElevatedAdmin().elevated);
     LocalFree(descriptor);
     return is_private;
 }

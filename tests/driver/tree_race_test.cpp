@@ -75,7 +75,6 @@ void SwapForLink(const std::wstring& path) {
 class TreeRace : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
         MakeVictim(dir_);
         before_ = Take(dir_, dir_.Root() / "victim");
         g_swap_dir = &dir_;
@@ -101,6 +100,7 @@ protected:
 };
 
 TEST_F(TreeRace, AfterCancelADirectorySwappedForALinkIsRemovedAsALink) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
     MakeTree(L"base/I1");
     for (const wchar_t* name : {L"Windows", L"resource", L"jre"}) {
         g_swap_name = name;
@@ -118,6 +118,7 @@ TEST_F(TreeRace, AfterCancelADirectorySwappedForALinkIsRemovedAsALink) {
 }
 
 TEST_F(TreeRace, ScavengingRemovesASwappedDirectoryAsALink) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
     LogCapture log;
     MakeTree(L"base/I7");
     FileLock* marker = CreateLockedFile(dir_.Path(L"base/I7") + kPathSeparator + kRunMarkerName);
@@ -132,6 +133,7 @@ TEST_F(TreeRace, ScavengingRemovesASwappedDirectoryAsALink) {
 }
 
 TEST_F(TreeRace, TheTreeItselfIsNeverALink) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
     dir_.MakeDir(L"base");
     fs::create_directory_symlink(dir_.Root() / "victim", dir_.Root() / "base" / "I1");
     EXPECT_FALSE(DeleteDirectoryTree(dir_.Path(L"base/I1"), true));
