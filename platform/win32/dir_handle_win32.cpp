@@ -53,27 +53,26 @@ bool MarkForDeletion(HANDLE handle) {
                                       sizeof disposition) != 0;
 }
 
-std::wstring FinalPath(HANDLE handle) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                            FILE_NAME_NORMALIZED);
-        if (n == 0) return std::wstring();
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(n + 1);
+// The path an open handle was opened by, from its volume's root.
+std::wstring OpenedName(HANDLE handle) {
+    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    if (!GetFileInformationByHandleEx(handle, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        return std::wstring();
     }
-    return std::wstring();
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    const size_t bytes = info->FileNameLength;
+    if (bytes > buffer.size() - offsetof(FILE_NAME_INFO, FileName)) return std::wstring();
+    return std::wstring(info->FileName, bytes / sizeof(wchar_t));
 }
 
 // The object opened is the entry `name` of `parent` itself, not what a
 // link there points to. Windows opens the link itself already; this holds
-// where a host's link is opened as its target (Wine), whose final path
-// then lies elsewhere.
+// where a host's link is opened as its target (Wine), whose name then
+// lies elsewhere.
 bool OpenedAsNamed(HANDLE handle, const DirHandle* parent, const std::wstring& name) {
-    const std::wstring parent_path = FinalPath(parent->handle);
-    const std::wstring path = FinalPath(handle);
-    if (parent_path.empty() || path.empty()) return false;
-    std::wstring expected = parent_path;
+    std::wstring expected = OpenedName(parent->handle);
+    const std::wstring path = OpenedName(handle);
+    if (expected.empty() || path.empty()) return false;
     if (expected.back() != L'\\') expected += L'\\';
     expected += name;
     return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), path.c_str(),
@@ -199,11 +198,10 @@ bool RemoveChildEntry(const DirHandle* parent, const std::wstring& name, bool cl
     bool removable = QueryInfo(handle, info);
     // A link of any kind goes as it is. What reads as a plain directory (one
     // put in since the listing) is never changed: its deletion succeeds only
-    // while it is empty. A name whose object reads as no link must be that
-    // object's own name (a file with other links excepted, which keeps its
-    // attributes anyway).
+    // while it is empty. A name whose object reads as no link must be the
+    // name it was opened by.
     const bool plain_file = !IsReparsePoint(info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (removable && !IsReparsePoint(info) && info.nNumberOfLinks <= 1) {
+    if (removable && !IsReparsePoint(info)) {
         removable = OpenedAsNamed(handle, parent, name);
     }
     if (removable && plain_file && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {

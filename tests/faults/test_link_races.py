@@ -10,7 +10,11 @@ another user is never scavenged at all.
 
 Under Wine the attacker is the test itself: a host symbolic link (which
 Wine shows as a reparse point) put into the tree while the run stands
-still before its abort test, or into a dead tree, is removed as a link.
+still before its abort test, or into a dead tree, is never entered.
+Natively it is removed as a link. Wine 8 opens a host's link as its
+target even when asked for the link itself, so no Windows call can delete
+a link to a folder that holds anything: there the link and the folders
+above it stay (and, in a dead tree, the marker, for a later try).
 """
 import glob
 import os
@@ -32,6 +36,13 @@ from test_interrupted_runs import MARKER, PROBE, REMOVING, SUCCESS, TERMINATE_RU
 
 SWAPPER = os.path.join(HERE, "link_swapper.py")
 CLEANUP = "User requested ABORT: Clean up temporary directory"
+
+
+def left_in(root):
+    """What is left below root (links are listed, never entered)."""
+    if not os.path.lexists(root):
+        return None
+    return sorted(snapshot(root))
 
 
 def snapshot(root):
@@ -184,8 +195,12 @@ class LinkRaces(InstallerTestCase):
         run.resume()
         code, log = run.finish()
         self.assertIn(CLEANUP, log)
-        self.assertEqual(os.listdir(self.temp), [])
         self.assertVictimIntact()
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(work), ["InstallerData", "InstallerData/deep",
+                                             "InstallerData/deep/link"])
+        else:
+            self.assertEqual(os.listdir(self.temp), [])
 
     def test_a_dead_tree_with_a_directory_link_goes_and_the_target_stays(self):
         dead = os.path.join(self.temp, "I1002")
@@ -196,8 +211,11 @@ class LinkRaces(InstallerTestCase):
         self.assertEqual(code, 0, log)
         self.assertIn(SUCCESS, log)
         self.assertIn(REMOVING + host_to_program_path(dead), log)
-        self.assertFalse(os.path.exists(dead))
         self.assertVictimIntact()
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(dead), ["Windows", "Windows/resource", "Windows/resource/link", MARKER])
+        else:
+            self.assertIsNone(left_in(dead))
 
 
 if __name__ == "__main__":
