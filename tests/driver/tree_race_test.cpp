@@ -14,6 +14,7 @@
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
 #include "platform/path.h"
+#include "sea/extract_context.h"
 #include "sea/run_marker.h"
 #include "sea/scavenge.h"
 #include "sea/tree_removal.h"
@@ -138,6 +139,24 @@ TEST_F(TreeRace, TheTreeItselfIsNeverALink) {
     fs::create_directory_symlink(dir_.Root() / "victim", dir_.Root() / "base" / "I1");
     EXPECT_FALSE(DeleteDirectoryTree(dir_.Path(L"base/I1"), true));
     EXPECT_FALSE(DeleteDirectoryTree(dir_.Path(L"base/I1") + kPathSeparator, true));
+    ExpectVictimIntact();
+}
+
+// The plain removal of an empty working directory that someone has
+// replaced by a link to an empty folder of theirs (or anyone's) removes at
+// most the link, never the folder.
+TEST_F(TreeRace, ThePlainRemovalNeverRemovesWhatALinkPointsTo) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    dir_.MakeDir(L"empty-victim");
+    dir_.MakeDir(L"base/I1");
+    ExtractContext ctx;
+    ctx.work_dir_created = true;
+    ctx.work_dir_full = dir_.Path(L"base/I1");
+    fs::rename(dir_.Root() / "base/I1", dir_.Root() / "moved");
+    fs::create_directory_symlink(dir_.Root() / "empty-victim", dir_.Root() / "base/I1");
+    RemoveWorkDir(ctx);
+    EXPECT_TRUE(fs::is_directory(dir_.Root() / "empty-victim"));
+    EXPECT_TRUE(fs::is_directory(dir_.Root() / "moved"));
     ExpectVictimIntact();
 }
 
