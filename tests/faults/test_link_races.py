@@ -202,6 +202,27 @@ class LinkRaces(InstallerTestCase):
         else:
             self.assertEqual(os.listdir(self.temp), [])
 
+    def test_a_directory_swapped_for_a_link_between_listing_and_descent_is_never_entered(self):
+        probe = self.make([("Windows/install.exe", launcher_bytes()),
+                           ("InstallerData/deep/data.bin", os.urandom(1000)),
+                           ("InstallerData/deep/more/data.bin", os.urandom(1000))],
+                          "probe.exe", stub=PROBE)
+        run = Run(self, probe, self.temp, pause_at="descent:deep", extra_env={"SEA_TEST_ABORT_AT": "8"})
+        run.wait_paused()
+        (work,) = glob.glob(os.path.join(self.temp, "I*"))
+        deep = os.path.join(work, "InstallerData", "deep")
+        os.rename(deep, os.path.join(self.scratch, "moved"))
+        os.symlink(self.victim, deep)
+        run.resume()
+        code, log = run.finish()
+        self.assertIn(CLEANUP, log)
+        self.assertVictimIntact()
+        self.assertTrue(os.path.isfile(os.path.join(self.scratch, "moved", "more", "data.bin")))
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(work), ["InstallerData", "InstallerData/deep"])
+        else:
+            self.assertEqual(os.listdir(self.temp), [])
+
     def test_a_dead_tree_with_a_directory_link_goes_and_the_target_stays(self):
         dead = os.path.join(self.temp, "I1002")
         os.makedirs(os.path.join(dead, "Windows", "resource"))
