@@ -1,4 +1,4 @@
-// Directory search by pattern, and removal of links found by it.
+// Directory search by pattern.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +33,3 @@ private:
 // Name of the first entry matching pattern that is not a directory; false
 // when there is none.
 bool FindFirstMatch(const std::wstring& pattern, std::wstring& name);
-
-// Removes a symbolic link, junction or other reparse point itself, never
-// what it points to. `is_directory`: the link carries the directory
-// attribute (removed as a directory on Windows; POSIX unlinks either kind).
-bool RemoveLink(const std::wstring& path, bool is_directory);

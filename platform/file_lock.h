@@ -14,6 +14,7 @@
 
 #include <string>
 
+struct DirHandle;
 struct FileLock;
 
 // Creates `path`, which must not exist yet, and holds it. The file appears
@@ -33,6 +34,10 @@ enum class LockOpenResult {
 // Opens the existing plain file `path` and takes the hold without waiting.
 // *lock is set only with kLocked.
 LockOpenResult OpenLockedFile(const std::wstring& path, FileLock** lock);
+// The same for the entry `name` of a held directory (platform/dir_handle.h),
+// opened relative to it; its deletion on release goes through the same
+// directory.
+LockOpenResult OpenLockedFileIn(const DirHandle* dir, const std::wstring& name, FileLock** lock);
 
 // Ends the hold and frees the lock. With `remove` the file is deleted
 // before the hold ends, so no other process can take the hold of a file

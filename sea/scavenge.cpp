@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/dir_handle.h"
 #include "platform/directory_search.h"
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
@@ -37,46 +38,43 @@ std::vector<std::wstring> ListCandidates(const std::wstring& base, Clock::time_p
 }
 
 // Everything in dir except the marker, then the marker (through the hold),
-// then dir itself. When anything but the marker stays, the marker stays
-// too, so that a later run tries again.
-bool RemoveMarkedTree(const std::wstring& dir, FileLock* marker) {
-    bool complete = true;
-    {
-        DirectorySearch search(dir + kPathSeparator + L"*");
-        if (!search.started()) complete = false;
-        DirEntry entry;
-        while (search.Next(entry)) {
-            if (entry.name == kRunMarkerName) continue;
-            if (!DeleteTreeEntry(dir, true, entry)) complete = false;
-        }
-    }
-    if (!complete) {
+// then dir itself, all through the holds on dir and its parent. When
+// anything but the marker stays, the marker stays too, so that a later run
+// tries again. Ends the hold on dir.
+bool RemoveMarkedTree(const DirHandle* base, const std::wstring& name, const std::wstring& path,
+                      DirHandle* dir, FileLock* marker) {
+    if (!DeleteHeldTreeContents(dir, path, true, kRunMarkerName)) {
         ReleaseLockedFile(marker, false);
+        CloseDirHandle(dir);
         return false;
     }
     // A marker that could not be deleted through its hold (read-only, say)
-    // goes with the directory's own removal.
-    ReleaseLockedFile(marker, true);
-    return DeleteDirectoryTree(dir, true);
-}
-
-// Takes the marker of dir and, when no living run held it, removes the tree.
-// Returns true when a removal was attempted; `removed` tells its outcome.
-bool ScavengeOne(const std::wstring& dir, bool& removed) {
-    FileLock* marker = nullptr;
-    if (OpenLockedFile(dir + kPathSeparator + kRunMarkerName, &marker) != LockOpenResult::kLocked) {
+    // goes with a second pass.
+    if (!ReleaseLockedFile(marker, true) && !DeleteHeldTreeContents(dir, path, true, std::wstring())) {
+        CloseDirHandle(dir);
         return false;
     }
-    // The directory must still be the one listed, not a link put there since.
-    uint32_t attributes = 0;
-    if (!GetPathAttributes(dir, attributes) || !IsPlainDirectory(attributes)) {
-        ReleaseLockedFile(marker, false);
+    return RemoveChildDir(base, name, dir, true);
+}
+
+// Opens the candidate `name` in the held base folder and, when it is a
+// directory of this run's user that nobody else may write into and no
+// living run holds its marker, removes the tree. Returns true when a
+// removal was attempted; `removed` tells its outcome.
+bool ScavengeOne(const DirHandle* base, const std::wstring& name, const std::wstring& path,
+                 bool& removed) {
+    DirHandle* dir = nullptr;
+    if (OpenChildDir(base, name, &dir) != ChildOpenResult::kOpened) return false;
+    FileLock* marker = nullptr;
+    if (!IsPrivateToCaller(dir) ||
+        OpenLockedFileIn(dir, kRunMarkerName, &marker) != LockOpenResult::kLocked) {
+        CloseDirHandle(dir);
         return false;
     }
     ReportWorkDirStep(L"scavenging");
-    WriteLog(L"Removing the working directory of an interrupted run: %s", dir.c_str());
-    removed = RemoveMarkedTree(dir, marker);
-    if (!removed) WriteLog(L"Unable to remove the working directory of an interrupted run: %s", dir.c_str());
+    WriteLog(L"Removing the working directory of an interrupted run: %s", path.c_str());
+    removed = RemoveMarkedTree(base, name, path, dir, marker);
+    if (!removed) WriteLog(L"Unable to remove the working directory of an interrupted run: %s", path.c_str());
     return true;
 }
 
@@ -92,6 +90,9 @@ ScavengeResult ScavengeInterruptedRuns(const std::wstring& base, const std::vect
     ScavengeResult result;
     const Clock::time_point deadline = Clock::now() + limits.budget;
     std::vector<std::wstring> names = ListCandidates(base, deadline, result.out_of_budget);
+    if (names.empty()) return result;
+    DirHandle* base_dir = OpenDirHandle(base, true);
+    if (!base_dir) return result;
     for (const std::wstring& name : names) {
         const std::wstring dir = WithTrailingSeparator(base) + name;
         if (std::find(keep.begin(), keep.end(), dir) != keep.end()) continue;
@@ -101,12 +102,13 @@ ScavengeResult ScavengeInterruptedRuns(const std::wstring& base, const std::vect
         }
         ++result.examined;
         bool removed = false;
-        if (!ScavengeOne(dir, removed)) continue;
+        if (!ScavengeOne(base_dir, name, dir, removed)) continue;
         if (removed) {
             ++result.removed;
         } else {
             ++result.failed;
         }
     }
+    CloseDirHandle(base_dir);
     return result;
 }

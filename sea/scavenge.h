@@ -3,10 +3,13 @@
 // removed.
 //
 // A candidate is a directory (never a link, junction or other reparse
-// point) named "I" followed by decimal digits that holds the marker of a
-// run in progress (run_marker.h) which can be taken: no living run holds
-// it. Its tree is removed with the marker last, so a removal that is itself
-// interrupted leaves the marker for the next run. Directories without the
+// point) named "I" followed by decimal digits, private to the user this run
+// runs as (nobody else owns it or may write into it; IsPrivateToCaller in
+// platform/dir_handle.h), that holds the marker of a run in progress
+// (run_marker.h) which can be taken: no living run holds it. The directory
+// is held open from that check on; the marker is taken and the tree removed
+// through that hold (tree_removal.h), the marker last, so a removal that is
+// itself interrupted leaves the marker for the next run. Directories without the
 // marker (trees of finished runs, which belong to their installers, and
 // anything made by someone else) are never touched, nor are those with a
 // marker that a living run holds, nor this run's own working directories.

@@ -1,7 +1,6 @@
 // Directory search with Windows-style patterns on POSIX.
 #include <dirent.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include "platform/directory_search.h"
 #include "platform/file_attributes.h"
@@ -55,5 +54,3 @@ bool DirectorySearch::Next(DirEntry& entry) {
     }
     return false;
 }
-
-bool RemoveLink(const std::wstring& path, bool) { return unlink(WideToUtf8(path).c_str()) == 0; }

@@ -34,7 +34,3 @@ bool DirectorySearch::Next(DirEntry& entry) {
     entry.attributes = data.dwFileAttributes;
     return true;
 }
-
-bool RemoveLink(const std::wstring& path, bool is_directory) {
-    return is_directory ? RemoveDirectoryW(path.c_str()) != 0 : DeleteFileW(path.c_str()) != 0;
-}

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/file_lock.h"
+#include "platform/win32/dir_handle_win32.h"
 
 struct FileLock {
     HANDLE handle;
@@ -76,6 +77,23 @@ LockOpenResult OpenLockedFile(const std::wstring& path, FileLock** lock) {
     return LockOpenResult::kLocked;
 }
 
+LockOpenResult OpenLockedFileIn(const DirHandle* dir, const std::wstring& name, FileLock** lock) {
+    DWORD error = 0;
+    HANDLE handle = OpenInDir(dir, name, GENERIC_READ | DELETE, 0, FILE_NON_DIRECTORY_FILE, error);
+    if (handle == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED) {
+        handle = OpenInDir(dir, name, GENERIC_READ, 0, FILE_NON_DIRECTORY_FILE, error);
+    }
+    if (handle == INVALID_HANDLE_VALUE) return ClassifyOpenError(error);
+    if (!IsPlainFile(handle)) {
+        CloseHandle(handle);
+        return LockOpenResult::kNotAFile;
+    }
+    // No path: a marker that cannot be deleted through the hold stays for
+    // the caller, who holds the directory.
+    *lock = new FileLock{handle, std::wstring()};
+    return LockOpenResult::kLocked;
+}
+
 bool ReleaseLockedFile(FileLock* lock, bool remove) {
     if (!lock) return !remove;
     bool marked = remove && MarkForDeletion(lock->handle);
@@ -83,7 +101,7 @@ bool ReleaseLockedFile(FileLock* lock, bool remove) {
     bool removed = !remove || marked;
     // Without the delete access (or the disposition call) the file goes by
     // name once the handle is closed.
-    if (remove && !marked) removed = DeleteFileW(lock->path.c_str()) != 0;
+    if (remove && !marked) removed = !lock->path.empty() && DeleteFileW(lock->path.c_str()) != 0;
     delete lock;
     return removed;
 }

@@ -7,7 +7,9 @@
 //   SEA_TEST_PAUSE_AT=S   pauses the run at step S: "abort-N" (just before
 //                         the Nth abort test) or a step of the working
 //                         directory's life ("created", "marked", "unmarked",
-//                         "scavenging"; sea/run_marker.h). The probe writes
+//                         "scavenging"; sea/run_marker.h), or "descent:NAME"
+//                         (a tree removal has listed a directory named NAME
+//                         and is about to enter it). The probe writes
 //                         S into SEA_TEST_PAUSE_DIR/paused and waits until
 //                         SEA_TEST_PAUSE_DIR/resume exists (two minutes at
 //                         most), so that a test can act while the run stands
@@ -37,6 +39,7 @@
 #include "sea/extract_context.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
+#include "sea/tree_removal.h"
 
 namespace {
 
@@ -68,6 +71,11 @@ void CountAbortTest() {
 }
 
 void OnWorkDirStep(const wchar_t* step) { PauseIfAt(step); }
+
+void OnTreeDescent(const std::wstring& path) {
+    size_t sep = path.find_last_of(L"\\/");
+    PauseIfAt(L"descent:" + (sep == std::wstring::npos ? path : path.substr(sep + 1)));
+}
 
 // Line 1: "cwd=" and the current directory. Then "tree=missing", or one
 // line per entry below the working directory ("/"-separated, sorted), with
@@ -108,6 +116,7 @@ struct InstallProbe {
         if (GetEnvVar(L"SEA_TEST_PAUSE_AT", 32, g_pause_at) &&
             GetEnvVar(L"SEA_TEST_PAUSE_DIR", 4096, g_pause_dir)) {
             g_work_dir_step_probe = OnWorkDirStep;
+            g_tree_descent_probe = OnTreeDescent;
         } else {
             g_pause_at.clear();
         }

@@ -46,7 +46,7 @@ class Run:
     """One program run in the background, with its own current directory
     (and so its own sea.log), that a test can pause, resume or kill."""
 
-    def __init__(self, test, exe, temp, pause_at=None, name="run"):
+    def __init__(self, test, exe, temp, pause_at=None, name="run", extra_env=None):
         self.test = test
         self.cwd = os.path.join(test.scratch, "%s-%d" % (name, test.next_id()))
         os.makedirs(self.cwd)
@@ -59,6 +59,7 @@ class Run:
         if pause_at:
             environment["SEA_TEST_PAUSE_AT"] = pause_at
             environment["SEA_TEST_PAUSE_DIR"] = host_to_program_path(self.pause_dir)
+        environment.update(extra_env or {})
         args = [host_to_program_path(exe) if IS_WINDOWS_BUILD else exe,
                 "-i", "silent", "-tempdir", host_to_program_path(temp)]
         if IS_WINDOWS_BUILD:

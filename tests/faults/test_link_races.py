@@ -1,0 +1,243 @@
+"""Removals racing an attacker who swaps directories for links, end to end.
+
+Natively, as root (as the test command runs), an unprivileged process
+(setpriv to nobody) keeps swapping subdirectories with symbolic links to a
+root-owned victim folder, in a tight loop, while the program runs as root:
+during the scavenging of a marked tree and during the removal after
+Cancel. The victim folder (files, a read-only file, a subfolder) stays
+identical, names, contents and modes; a marked tree that belongs to
+another user is never scavenged at all.
+
+Under Wine the attacker is the test itself: a host symbolic link (which
+Wine shows as a reparse point) put into the tree while the run stands
+still before its abort test, or into a dead tree, is never entered.
+Natively it is removed as a link. Wine 8 opens a host's link as its
+target even when asked for the link itself, so no Windows call can delete
+a link to a folder that holds anything: there the link and the folders
+above it stay (and, in a dead tree, the marker, for a later try).
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True
+
+from payload import build_installer, zip_bytes  # noqa: E402
+from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, host_to_program_path,  # noqa: E402
+                     launcher_bytes)
+from test_interrupted_runs import MARKER, PROBE, REMOVING, SUCCESS, TERMINATE_RUNNER, Run  # noqa: E402
+
+SWAPPER = os.path.join(HERE, "link_swapper.py")
+CLEANUP = "User requested ABORT: Clean up temporary directory"
+
+
+def left_in(root):
+    """What is left below root (links are listed, never entered)."""
+    if not os.path.lexists(root):
+        return None
+    return sorted(snapshot(root))
+
+
+def snapshot(root):
+    """Every entry below root: kind, mode and contents."""
+    seen = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            data = None
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    data = f.read()
+            seen[os.path.relpath(path, root)] = (info.st_mode, data)
+    return seen
+
+
+class LinkRaces(InstallerTestCase):
+
+    ids = 0
+
+    def next_id(self):
+        LinkRaces.ids += 1
+        return LinkRaces.ids
+
+    def make(self, entries, name, stub=None):
+        path = os.path.join(self.scratch, name)
+        build_installer(stub or os.environ["SEA_EXE"], path, zip_bytes(entries))
+        return path
+
+    def run_to_end(self, temp=None):
+        return Run(self, self.small, temp or self.temp).finish()
+
+    def setUp(self):
+        super().setUp()
+        if not PROBE:
+            self.skipTest("SEA_ABORT_PROBE is not set (run through ctest)")
+        if IS_WINDOWS_BUILD and not TERMINATE_RUNNER:
+            self.skipTest("SEA_TERMINATE_RUNNER is not set (run through ctest)")
+        self.small = self.make([("Windows/install.exe", launcher_bytes()),
+                                ("InstallerData/data.bin", os.urandom(100000))], "small.exe")
+        os.chmod(self.scratch, 0o755)
+        self.victim = os.path.join(self.scratch, "victim")
+        os.makedirs(os.path.join(self.victim, "sub"))
+        for name, data in (("a.txt", b"precious"), ("sub/b.txt", b"also precious"),
+                           ("ro.txt", b"read-only and precious")):
+            with open(os.path.join(self.victim, name), "wb") as f:
+                f.write(data)
+        os.chmod(os.path.join(self.victim, "ro.txt"), 0o444)
+        self.before = snapshot(self.victim)
+        self.assertEqual(len(self.before), 4)
+        self.attackers = []
+
+    def tearDown(self):
+        for stop, process in self.attackers:
+            open(stop, "wb").close()
+            process.wait(timeout=60)
+        super().tearDown()
+
+    def assertVictimIntact(self):
+        self.assertEqual(snapshot(self.victim), self.before)
+
+    def need_attacker(self):
+        if IS_WINDOWS_BUILD:
+            self.skipTest("the unprivileged attacker runs natively")
+        if os.geteuid() != 0 or not shutil.which("setpriv"):
+            self.skipTest("needs root and setpriv for a real unprivileged attacker")
+
+    def attack(self, folder, marker=None):
+        """Starts the attacker as nobody in folder; returns once it runs."""
+        stop = os.path.join(self.scratch, "stop-%d" % self.next_id())
+        command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                   sys.executable, SWAPPER, folder, self.victim, stop] + ([marker] if marker else [])
+        process = subprocess.Popen(command, stdout=subprocess.PIPE)
+        self.attackers.append((stop, process))
+        self.assertEqual(process.stdout.readline().strip(), b"ready")
+        time.sleep(0.2)
+        return process
+
+    def sticky_base(self):
+        base = os.path.join(self.scratch, "shared")
+        os.makedirs(base)
+        os.chmod(base, 0o1777)
+        return base
+
+    # --- natively, with an unprivileged attacker -----------------------------------
+
+    def test_a_marked_tree_of_another_user_is_never_scavenged(self):
+        self.need_attacker()
+        base = self.sticky_base()
+        self.attack(os.path.join(base, "I1000"), marker=MARKER)
+        self.assertEqual(os.stat(os.path.join(base, "I1000")).st_uid, 65534)
+        for _ in range(3):
+            code, log = self.run_to_end(temp=base)
+            self.assertEqual(code, 0, log)
+            self.assertEqual([line for line in log if "interrupted run" in line], [], log)
+        self.assertTrue(os.path.isfile(os.path.join(base, "I1000", MARKER)))
+        self.assertVictimIntact()
+
+    def test_scavenging_races_an_attacker_inside_its_own_tree(self):
+        self.need_attacker()
+        base = self.sticky_base()
+        # A dead tree of root's, with a folder in it that the attacker owns
+        # (as a payload or an inherited access list could make one).
+        drop = os.path.join(base, "I1001", "InstallerData", "drop")
+        os.makedirs(drop)
+        os.chown(drop, 65534, 65534)
+        open(os.path.join(base, "I1001", MARKER), "wb").close()
+        self.attack(drop)
+        for _ in range(5):
+            code, log = self.run_to_end(temp=base)
+            self.assertEqual(code, 0, log)
+            self.assertIn(REMOVING + os.path.join(base, "I1001"), log)
+        self.assertVictimIntact()
+
+    def test_the_removal_after_cancel_races_an_attacker(self):
+        self.need_attacker()
+        probe = self.make([("Windows/install.exe", launcher_bytes()),
+                           ("InstallerData/data.bin", os.urandom(100000))], "probe.exe", stub=PROBE)
+        for attempt in range(3):
+            with self.subTest(attempt=attempt):
+                temp = os.path.join(self.scratch, "cancel-%d" % attempt)
+                os.makedirs(temp)
+                run = Run(self, probe, temp, pause_at="abort-8",
+                          extra_env={"SEA_TEST_ABORT_AT": "8"})
+                run.wait_paused()
+                (work,) = glob.glob(os.path.join(temp, "I*"))
+                os.chmod(work, 0o755)
+                drop = os.path.join(work, "InstallerData", "drop")
+                os.makedirs(drop)
+                os.chown(drop, 65534, 65534)
+                self.attack(drop)
+                run.resume()
+                code, log = run.finish()
+                self.assertIn(CLEANUP, log)
+                self.assertVictimIntact()
+
+    # --- under Wine as well: links put in by the test --------------------------------
+
+    def test_a_directory_link_put_into_the_tree_before_cancel_is_removed_as_a_link(self):
+        probe = self.make([("Windows/install.exe", launcher_bytes()),
+                           ("InstallerData/deep/data.bin", os.urandom(1000)),
+                           ("InstallerData/" + "L" * 200 + "/long.txt", b"long name")],
+                          "probe.exe", stub=PROBE)
+        run = Run(self, probe, self.temp, pause_at="abort-8", extra_env={"SEA_TEST_ABORT_AT": "8"})
+        run.wait_paused()
+        (work,) = glob.glob(os.path.join(self.temp, "I*"))
+        os.symlink(self.victim, os.path.join(work, "InstallerData", "deep", "link"))
+        os.chmod(os.path.join(work, "InstallerData", "deep", "data.bin"), 0o444)
+        run.resume()
+        code, log = run.finish()
+        self.assertIn(CLEANUP, log)
+        self.assertVictimIntact()
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(work), ["InstallerData", "InstallerData/deep",
+                                             "InstallerData/deep/link"])
+        else:
+            self.assertEqual(os.listdir(self.temp), [])
+
+    def test_a_directory_swapped_for_a_link_between_listing_and_descent_is_never_entered(self):
+        probe = self.make([("Windows/install.exe", launcher_bytes()),
+                           ("InstallerData/deep/data.bin", os.urandom(1000)),
+                           ("InstallerData/deep/more/data.bin", os.urandom(1000))],
+                          "probe.exe", stub=PROBE)
+        run = Run(self, probe, self.temp, pause_at="descent:deep", extra_env={"SEA_TEST_ABORT_AT": "8"})
+        run.wait_paused()
+        (work,) = glob.glob(os.path.join(self.temp, "I*"))
+        deep = os.path.join(work, "InstallerData", "deep")
+        os.rename(deep, os.path.join(self.scratch, "moved"))
+        os.symlink(self.victim, deep)
+        run.resume()
+        code, log = run.finish()
+        self.assertIn(CLEANUP, log)
+        self.assertVictimIntact()
+        self.assertTrue(os.path.isfile(os.path.join(self.scratch, "moved", "more", "data.bin")))
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(work), ["InstallerData", "InstallerData/deep"])
+        else:
+            self.assertEqual(os.listdir(self.temp), [])
+
+    def test_a_dead_tree_with_a_directory_link_goes_and_the_target_stays(self):
+        dead = os.path.join(self.temp, "I1002")
+        os.makedirs(os.path.join(dead, "Windows", "resource"))
+        open(os.path.join(dead, MARKER), "wb").close()
+        os.symlink(self.victim, os.path.join(dead, "Windows", "resource", "link"))
+        code, log = self.run_to_end()
+        self.assertEqual(code, 0, log)
+        self.assertIn(SUCCESS, log)
+        self.assertIn(REMOVING + host_to_program_path(dead), log)
+        self.assertVictimIntact()
+        if IS_WINDOWS_BUILD:
+            self.assertEqual(left_in(dead), ["Windows", "Windows/resource", "Windows/resource/link", MARKER])
+        else:
+            self.assertIsNone(left_in(dead))
+
+
+if __name__ == "__main__":
+    unittest.main()
