@@ -47,8 +47,8 @@ bool ReadBytes(ByteSource& source, uint64_t file_size, uint64_t offset, uint64_t
 }
 
 // What rule 1 needs: the security directory entry and where the headers
-// and the section table lie. False when the file is no PE image or has no
-// such entry.
+// and the section table lie. kNone when the file is no PE image or has no
+// table.
 struct DirectoryClaim {
     uint32_t offset = 0;
     uint32_t size = 0;
@@ -58,17 +58,22 @@ struct DirectoryClaim {
     uint64_t HeadersEnd() const { return section_table + kSectionHeaderSize * sections; }
 };
 
-bool ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& claim) {
+enum class Claim { kNone, kMade, kUnreadable };
+
+Claim ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& claim) {
     std::vector<uint8_t> dos, nt;
     uint32_t pe_offset = 0, signature = 0;
-    if (!ReadBytes(source, file_size, 0, kDosHeaderSize, dos) || dos[0] != 'M' || dos[1] != 'Z' ||
-        !ByteReader(dos).U32(0x3C, pe_offset)) {
-        return false;
+    if (file_size < kDosHeaderSize) return Claim::kNone;
+    // Both reads lie within the file: a failure is the file's, not a
+    // claim's, and must not pass for an unsigned file.
+    if (!ReadBytes(source, file_size, 0, kDosHeaderSize, dos)) return Claim::kUnreadable;
+    if (dos[0] != 'M' || dos[1] != 'Z' || !ByteReader(dos).U32(0x3C, pe_offset)) {
+        return Claim::kNone;
     }
-    const uint64_t available = file_size > pe_offset ? file_size - pe_offset : 0;
+    if (pe_offset >= file_size) return Claim::kNone;
     if (!ReadBytes(source, file_size, pe_offset,
-                   std::min(available, kNtFixedSize + kOptionalReadSize), nt)) {
-        return false;
+                   std::min(file_size - pe_offset, kNtFixedSize + kOptionalReadSize), nt)) {
+        return Claim::kUnreadable;
     }
     const ByteReader in(nt);
     uint16_t optional_size = 0, magic = 0;
@@ -76,18 +81,18 @@ bool ReadDirectoryClaim(uint64_t file_size, ByteSource& source, DirectoryClaim& 
     if (!in.U32(0, signature) || signature != 0x00004550 || !in.U16(6, claim.sections) ||
         !in.U16(20, optional_size) || !in.U16(kNtFixedSize, magic) ||
         (magic != kPe32Magic && magic != kPe32PlusMagic)) {
-        return false;
+        return Claim::kNone;
     }
     const uint64_t directories = kNtFixedSize + (magic == kPe32PlusMagic ? 112 : 96);
     const uint64_t entry = directories + 8 * uint64_t{kSecurityDirectory};
     if (!in.U32(directories - 4, directory_count) || directory_count <= kSecurityDirectory ||
         entry + 8 > kNtFixedSize + optional_size || !in.U32(entry, claim.offset) ||
         !in.U32(entry + 4, claim.size)) {
-        return false;
+        return Claim::kNone;
     }
     claim.optional_header = uint64_t{pe_offset} + kNtFixedSize;
     claim.section_table = claim.optional_header + optional_size;
-    return true;
+    return claim.offset == 0 && claim.size == 0 ? Claim::kNone : Claim::kMade;
 }
 
 // Rule 2: the end of the image, the furthest of SizeOfHeaders and every
@@ -247,9 +252,9 @@ CertificateTableCheck CheckCertificateTable(uint64_t file_size, ByteSource& sour
     CertificateTableCheck check;
     check.signed_end = file_size;
     DirectoryClaim claim;
-    if (!ReadDirectoryClaim(file_size, source, claim) || (claim.offset == 0 && claim.size == 0)) {
-        return check;
-    }
+    const Claim made = ReadDirectoryClaim(file_size, source, claim);
+    if (made == Claim::kNone) return check;
+    if (made == Claim::kUnreadable) return Damaged(check, L"the PE headers cannot be read");
     check.table_offset = claim.offset;
     check.table_size = claim.size;
     std::wstring error;

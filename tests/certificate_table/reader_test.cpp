@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "archive/decompressors.h"
@@ -38,13 +39,17 @@ class SignedReader : public ScratchDirTest {
 protected:
     // Runs the self-extractor's reading on file: true when the archive may
     // be read, with every extracted file in `extracted`.
-    bool Extract(const std::vector<uint8_t>& file) {
+    // after_check runs between the check and the directory read,
+    // after_directory between the directory read and the extraction.
+    bool Extract(const std::vector<uint8_t>& file, const std::function<void()>& after_check = {},
+                 const std::function<void()>& after_directory = {}) {
         const fs::path path = dir() / "setup.exe";
         WriteFileBytes(path, std::string(file.begin(), file.end()));
         fs::create_directories(dir() / "out");
         ALFile own(path.wstring().c_str());
         ALPkArchive archive(own);
         if (!LimitToSignedBytes(own, damage)) return false;
+        if (after_check) after_check();
         ALPrototypeSet prototypes;
         prototypes.AddDecompressor(ALPkDecompressor());
         prototypes.AddDecompressor(ALCopyDecompressor());
@@ -52,6 +57,7 @@ protected:
         ALMonitor monitor(AL_MONITOR_JOB);
         ALEntryList list(&monitor, prototypes);
         archive.ReadDirectory(list);
+        if (after_directory) after_directory();
         std::wstring saved;
         GetCurrentDir(saved);
         SetCurrentDir((dir() / "out").wstring());
@@ -127,4 +133,31 @@ TEST_F(SignedReader, UnsignedFilesAreReadToTheirEnd) {
     Append(elf, VendorZip());
     ASSERT_TRUE(Extract(elf));
     EXPECT_EQ(extracted, kVendorFiles);
+}
+
+TEST_F(SignedReader, AFileSwappedAfterTheCheckIsNotRead) {
+    // Another file put in the installer's place (as a local user racing a
+    // privileged run would) after the check, or after the directory read:
+    // what was checked is what is extracted. (Windows refuses to replace
+    // a file that is open without delete sharing; POSIX systems let the
+    // name move on to the new file.)
+    std::vector<uint8_t> hostile = {0x7F, 'E', 'L', 'F'};
+    Append(hostile, SmuggledZip());
+    int swaps = 0;
+    const auto swap = [&] {
+        const fs::path other = dir() / "other.exe";
+        WriteFileBytes(other, std::string(hostile.begin(), hostile.end()));
+        std::error_code error;
+        fs::rename(other, dir() / "setup.exe", error);
+        if (!error) ++swaps;
+    };
+    ASSERT_TRUE(Extract(Installer(FakePkcs7(297)), swap));
+    EXPECT_EQ(extracted, kVendorFiles);
+    fs::remove_all(dir() / "out");
+    extracted.clear();
+    ASSERT_TRUE(Extract(Installer(FakePkcs7(297)), {}, swap));
+    EXPECT_EQ(extracted, kVendorFiles);
+#ifndef _WIN32
+    EXPECT_EQ(swaps, 2);
+#endif
 }

@@ -110,12 +110,18 @@ TEST(PeHeaderErrors, SectionNamesKeepTheMessageOnOneLine) {
     EXPECT_EQ(error, L"section .t?xt runs past the end of the file");
 }
 
-TEST(CertificateTableRules, AFailedReadOfTheTableIsDamage) {
+TEST(CertificateTableRules, AFailedReadIsDamageNeverAnUnsignedFile) {
     const std::vector<uint8_t> file = SignedFile();
     FailingSource source(file, TableOffset(file));
-    const CertificateTableCheck check = CheckCertificateTable(file.size(), source);
+    CertificateTableCheck check = CheckCertificateTable(file.size(), source);
     EXPECT_EQ(check.state, SignatureState::kDamaged);
     EXPECT_EQ(check.reason, L"the certificate table cannot be read");
+    for (uint64_t from : {uint64_t{0}, uint64_t{0x80}}) {
+        FailingSource headers(file, from);
+        check = CheckCertificateTable(file.size(), headers);
+        EXPECT_EQ(check.state, SignatureState::kDamaged) << from;
+        EXPECT_EQ(check.reason, L"the PE headers cannot be read") << from;
+    }
 }
 
 }  // namespace

@@ -192,9 +192,23 @@ class SignedPayloadUnderWine(InstallerTestCase):
                            straddling_input(f.read()))
         out = os.path.join(self.scratch, "straddle.exe")
         sign(self.signer, source, out)
-        table = Signed(open(out, "rb").read()).offset
-        self.assertEqual(open(out, "rb").read()[table - 16:table - 12], b"PK\x05\x06")
+        with open(out, "rb") as f:
+            data = f.read()
+        table = Signed(data).offset
+        self.assertEqual(data[table - 16:table - 12], b"PK\x05\x06")
         self.assert_vendor_ran(out, "straddling end record")
+
+    def test_a_zip_inside_the_signature_structure_is_never_read(self):
+        # Well framed (as an unauthenticated attribute would be): the rules
+        # pass the table, and the archive search ends before it.
+        smuggled = smuggled_zip(self.launcher)
+        with open(self.signed, "rb") as f:
+            table = Signed(f.read())
+        table.data = table.data[:table.offset]
+        der = b"\x30\x83" + len(smuggled).to_bytes(3, "big") + smuggled
+        path = write(os.path.join(self.scratch, "inside.exe"),
+                     bytes(table.grow_table(win_certificate(der, 2), False).data))
+        self.assert_vendor_ran(path, "ZIP inside the PKCS#7 structure")
 
     def test_signed_installers_still_run(self):
         server = TimeStampServer(self.ca)
@@ -271,6 +285,17 @@ class VerifyNamesTheAttack(SeaTestCase):
             cases.append(("straddling end record", f.read(),
                           "tampered after signing: a ZIP end record straddles the start of the "
                           "certificate table"))
+        # A well-framed table whose DER structure carries a ZIP (as an
+        # unauthenticated attribute could): the rules pass it, the search
+        # never reaches it, --verify names it.
+        der = b"\x30\x82" + struct.pack(">H", len(smuggled)) + smuggled
+        wrapped = Signed(data)
+        wrapped.data = wrapped.data[:wrapped.offset]
+        end_record = 8 + 4 + smuggled.rindex(b"PK\x05\x06")
+        cases.append(("end record inside the table",
+                      bytes(wrapped.grow_table(win_certificate(der, 2), False).data),
+                      "tampered after signing: a ZIP end record lies inside the certificate "
+                      "table, %d bytes into it" % end_record))
         for name, body, verdict in cases:
             with self.subTest(name):
                 path = write(os.path.join(self.scratch, "hostile.exe"), body)

@@ -15,6 +15,7 @@
 #include "tools/sea_build/certificate_check.h"
 #include "tools/sea_build/helper_programs.h"
 #include "tools/sea_build/payload.h"
+#include "tools/sea_build/signed_extent.h"
 
 namespace {
 
@@ -247,9 +248,23 @@ bool CheckFinishedInstaller(const std::wstring& path, int64_t end_record_offset,
         error = L"the ZIP end record is no longer where it was written";
         return false;
     }
-    if (size - end_record_offset > kEndRecordWindow) {
-        error = L"the ZIP end record lies " + std::to_wstring(size - end_record_offset) +
-                L" bytes before the end of the file; the stub searches only the last 66000";
+    // The stub reads a signed installer only up to its certificate table,
+    // and refuses one whose table breaks its rules.
+    CertificateTableCheck table;
+    uint64_t file_size = 0;
+    if (!CheckFileCertificateTable(path, table, file_size)) {
+        error = path + L": cannot be read again";
+        return false;
+    }
+    if (table.state == SignatureState::kDamaged) {
+        error = L"the signature breaks the self-extractor's rules for certificate tables: " +
+                table.reason;
+        return false;
+    }
+    const int64_t searched_end = static_cast<int64_t>(table.signed_end);
+    if (searched_end - end_record_offset > kEndRecordWindow) {
+        error = L"the ZIP end record lies " + std::to_wstring(searched_end - end_record_offset) +
+                L" bytes before the end of the signed data; the stub searches only the last 66000";
         return false;
     }
     return true;

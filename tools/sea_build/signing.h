@@ -65,7 +65,9 @@ private:
 };
 
 // Checks path: shorter than 2 GiB, the ZIP end record signature still at
-// end_record_offset, and that offset within the last 66,000 bytes where the
-// stub searches for it. False with a one-line reason.
+// end_record_offset, a certificate table (if any) that the stub accepts,
+// and that offset within the last 66,000 bytes before the table (or the
+// end of the file) where the stub searches for it. False with a one-line
+// reason.
 bool CheckFinishedInstaller(const std::wstring& path, int64_t end_record_offset,
                             std::wstring& error);

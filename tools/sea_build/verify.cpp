@@ -138,10 +138,11 @@ std::wstring CheckLayout(const FileView& view, int64_t payload_end, bool is_sign
                L" unexpected bytes follow the payload" +
                (is_signed ? L" (before the signature)" : L"");
     }
-    if (view.size - end_record > kEndRecordWindow) {
-        return L"the ZIP end record lies " + std::to_wstring(view.size - end_record) +
-               L" bytes before the end of the file; the self-extractor searches only the last "
-               L"66000";
+    if (payload_end - end_record > kEndRecordWindow) {
+        const wchar_t* before = is_signed ? L" bytes before the certificate table"
+                                          : L" bytes before the end of the file";
+        return L"the ZIP end record lies " + std::to_wstring(payload_end - end_record) + before +
+               L"; the self-extractor searches only the last 66000";
     }
     return std::wstring();
 }
