@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "platform/file_attributes.h"
 #include "platform/posix/dir_handle_posix.h"
 #include "platform/text.h"
@@ -26,7 +28,9 @@ DirHandle* Hold(int fd) {
         close(fd);
         return nullptr;
     }
-    return new DirHandle{fd, info.st_dev};
+    DirHandle* held = new (std::nothrow) DirHandle{fd, info.st_dev};
+    if (!held) close(fd);
+    return held;
 }
 
 uint32_t AttributesOf(const struct stat& info) {

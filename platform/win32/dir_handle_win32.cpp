@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <winternl.h>
 
+#include <new>
 #include <vector>
 
 #include "platform/win32/dir_handle_win32.h"
@@ -142,7 +143,9 @@ DirHandle* OpenDirHandle(const std::wstring& path, bool follow_link) {
         CloseHandle(handle);
         return nullptr;
     }
-    return new DirHandle{handle};
+    DirHandle* held = new (std::nothrow) DirHandle{handle};
+    if (!held) CloseHandle(handle);
+    return held;
 }
 
 void CloseDirHandle(DirHandle* dir) {
@@ -171,7 +174,11 @@ ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, 
         CloseHandle(handle);
         return ChildOpenResult::kFailed;
     }
-    *child = new DirHandle{handle};
+    *child = new (std::nothrow) DirHandle{handle};
+    if (!*child) {
+        CloseHandle(handle);
+        return ChildOpenResult::kFailed;
+    }
     return ChildOpenResult::kOpened;
 }
 
