@@ -47,7 +47,8 @@ class StartupLogging(SeaTestCase):
 
     def test_exit_code_is_minus_one_without_a_launcher(self):
         result = self.run_sea(["-i", "silent"])
-        self.assertEqual(exit_status(result.returncode), 255)
+        self.assertEqual(exit_status(result.returncode), 255,
+                         (result.stdout + result.stderr).decode("utf-8", "replace"))
 
 
 if __name__ == "__main__":
