@@ -33,6 +33,7 @@ def minimal_pe(pe32plus=False):
                               optional_size, 0x0102)
     optional = bytearray(optional_size)
     struct.pack_into("<H", optional, 0, 0x20B if pe32plus else 0x10B)
+    struct.pack_into("<II", optional, 32, 0x1000, 0x200)         # section, file alignment
     struct.pack_into("<I", optional, 60, 0x200)                  # SizeOfHeaders
     struct.pack_into("<I", optional, 108 if pe32plus else 92, 16)  # data directories
     section = struct.pack("<8sIIIIIIHHI", b".text", 0x200, 0x1000, 0x200, 0x200, 0, 0, 0, 0,

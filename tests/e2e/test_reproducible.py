@@ -17,6 +17,7 @@ import zipfile
 
 from seatest import IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SeaTestCase, self_signed_certificate
 from test_branding import VENDOR_IMAGES, icon_file
+from test_build import minimal_pe
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
 # The Linux builder, which the Windows builder's output is compared with.
@@ -117,7 +118,7 @@ class ReproducibleTestCase(SeaTestCase):
         self.stub = SEA_EXE if IS_WINDOWS_BUILD else os.path.join(self.scratch, "stub.exe")
         if not IS_WINDOWS_BUILD:
             with open(self.stub, "wb") as f:
-                f.write(minimal_stub())
+                f.write(minimal_pe())
 
     def tearDown(self):
         for top in (self.scratch, self.other):
@@ -146,22 +147,6 @@ class ReproducibleTestCase(SeaTestCase):
 
     def leftovers(self, directory):
         return [n for n in os.listdir(directory) if n.endswith(".tmp")]
-
-
-def minimal_stub():
-    """A small PE32 image with one section, enough for the builder."""
-    dos = bytearray(64)
-    dos[0:2] = b"MZ"
-    struct.pack_into("<I", dos, 0x3C, 64)
-    file_header = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)
-    optional = bytearray(224)
-    struct.pack_into("<H", optional, 0, 0x10B)
-    struct.pack_into("<I", optional, 60, 0x200)
-    struct.pack_into("<I", optional, 92, 16)
-    section = struct.pack("<8sIIIIIIHHI", b".text", 0x200, 0x1000, 0x200, 0x200, 0, 0, 0, 0,
-                          0x60000020)
-    headers = bytes(dos) + b"PE\0\0" + file_header + bytes(optional) + section
-    return headers.ljust(0x200, b"\0") + b"\xc3" * 0x200
 
 
 class SameBytes(ReproducibleTestCase):
