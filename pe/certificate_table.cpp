@@ -210,9 +210,10 @@ bool CheckTail(ByteSource& source, uint64_t file_size, uint64_t from, uint64_t t
     return false;
 }
 
-// Rules 4 to 6 on the table, whose placement has passed.
+// Rules 4 to 6 on the table, whose placement has passed. Sets der_size to
+// the size of the PKCS#7 structure.
 bool CheckTableContent(ByteSource& source, uint64_t file_size, const CertificateTableCheck& check,
-                       std::wstring& error) {
+                       uint64_t& der_size, std::wstring& error) {
     std::vector<uint8_t> header, der;
     uint64_t entry_length = 0;
     if (!ReadBytes(source, file_size, check.table_offset, kEntryHeaderSize, header)) {
@@ -226,7 +227,7 @@ bool CheckTableContent(ByteSource& source, uint64_t file_size, const Certificate
         error = L"the certificate table cannot be read";
         return false;
     }
-    const uint64_t der_size = DerElementSize(der);
+    der_size = DerElementSize(der);
     if (der_size == 0) {
         error = L"the certificate entry holds no DER-encoded PKCS#7 structure";
         return false;
@@ -258,13 +259,27 @@ CertificateTableCheck CheckCertificateTable(uint64_t file_size, ByteSource& sour
     check.table_offset = claim.offset;
     check.table_size = claim.size;
     std::wstring error;
-    uint64_t image_end = 0;
+    uint64_t image_end = 0, der_size = 0;
     if (!ReadImageEnd(file_size, source, claim, image_end, error) ||
         !CheckPlacement(check, file_size, image_end, error) ||
-        !CheckTableContent(source, file_size, check, error)) {
+        !CheckTableContent(source, file_size, check, der_size, error)) {
         return Damaged(check, error);
     }
     check.state = SignatureState::kSigned;
     check.signed_end = check.table_offset;
     return check;
+}
+
+uint64_t SignatureInTable(const std::vector<uint8_t>& table, std::wstring& reason) {
+    MemoryByteSource source(table);
+    CertificateTableCheck check;
+    check.table_size = table.size();
+    uint64_t der_size = 0;
+    reason.clear();
+    if (table.size() < kMinEntryLength) {
+        reason = L"the certificate table (" + Num(table.size()) + L" bytes) is too small for a signature";
+    } else if (!CheckTableContent(source, table.size(), check, der_size, reason)) {
+        der_size = 0;
+    }
+    return der_size;
 }

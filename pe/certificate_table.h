@@ -83,3 +83,8 @@ struct CertificateTableCheck {
 // Applies the rules to a file of file_size bytes read through source. A
 // read that fails counts as damage (the file changed or cannot be read).
 CertificateTableCheck CheckCertificateTable(uint64_t file_size, ByteSource& source);
+
+// Rules 4 to 6 on a certificate table held on its own (read out of a file,
+// or a detached copy of one): the size of the PKCS#7 structure that starts
+// at its byte 8, or 0 with the cause in reason.
+uint64_t SignatureInTable(const std::vector<uint8_t>& table, std::wstring& reason);

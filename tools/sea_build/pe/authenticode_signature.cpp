@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pe/certificate_table.h"
 #include "pe/le_bytes.h"
 
 namespace {
@@ -117,33 +118,15 @@ bool ReadSignedDigest(const std::vector<uint8_t>& pkcs7, SignedDigest& digest,
 
 bool SignatureOfTable(const std::vector<uint8_t>& table, std::vector<uint8_t>& pkcs7,
                       std::wstring& error) {
-    const ByteReader reader(table);
-    uint32_t length = 0;
-    uint16_t revision = 0, type = 0;
-    Der outer;
-    if (!reader.U32(0, length) || !reader.U16(4, revision) || !reader.U16(6, type)) {
-        error = L"the certificate table is shorter than its entry's header";
-    } else if (table.size() % 8 != 0 || AlignUp(length, 8) != table.size() || length <= 8) {
-        error = L"the certificate entry's length (" + std::to_wstring(length) +
-                L") does not fill the certificate table (" + std::to_wstring(table.size()) +
-                L" bytes)";
-    } else if (revision != kCertificateRevision || type != kPkcsSignedData) {
-        error = L"the certificate entry is not an Authenticode signature (revision 2.0, "
-                L"PKCS#7 signed data)";
-    } else if (!ReadDer(table, 8, table.size(), outer) || outer.tag != 0x30) {
-        error = L"the certificate entry holds no DER structure";
-    } else {
-        for (size_t i = outer.end(); i < table.size(); ++i) {
-            if (table[i] != 0 || table.size() - outer.end() >= 8) {
-                error = std::to_wstring(table.size() - outer.end()) +
-                        L" bytes follow the signature inside the certificate table";
-                return false;
-            }
-        }
-        pkcs7.assign(table.begin() + 8, table.begin() + static_cast<std::ptrdiff_t>(outer.end()));
-        return true;
+    const uint64_t size = SignatureInTable(table, error);
+    if (size == 0) return false;
+    if (table.size() % 8 != 0) {
+        error = L"the certificate table (" + std::to_wstring(table.size()) +
+                L" bytes) is not padded to a multiple of 8 bytes";
+        return false;
     }
-    return false;
+    pkcs7.assign(table.begin() + 8, table.begin() + 8 + static_cast<std::ptrdiff_t>(size));
+    return true;
 }
 
 std::vector<uint8_t> CertificateTableOf(const std::vector<uint8_t>& pkcs7) {
