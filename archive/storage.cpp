@@ -59,7 +59,8 @@ void ALStorage::LimitReads(int32_t end) {
 
 int32_t ALStorage::LoadableAt(int32_t position) const {
     if (read_end_ < 0) return buffer_size;
-    if (position >= read_end_) return 0;
+    // A negative position is an offset of 2 GiB or more: past any bound.
+    if (position < 0 || position >= read_end_) return 0;
     return read_end_ - position < buffer_size ? read_end_ - position : buffer_size;
 }
 

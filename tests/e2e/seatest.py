@@ -50,13 +50,34 @@ def exit_status(code):
     return code & 0xFF
 
 
+def others_can_enter(path):
+    """Whether every folder from path up to / lets others through."""
+    path = os.path.abspath(path)
+    while True:
+        if not os.stat(path).st_mode & 0o001:
+            return False
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        path = parent
+
+
 class SeaTestCase(unittest.TestCase):
-    """Gives every test a scratch directory and a way to run the program."""
+    """Gives every test a scratch directory and a way to run the program.
+    A class whose tests start processes as another user sets
+    scratch_for_others: its scratch then lies where others can reach it
+    (the build directory, or the system's temporary folder when the
+    build directory lies in a folder such as root's home)."""
+
+    scratch_for_others = False
 
     def setUp(self):
         if not SEA_EXE:
             self.skipTest("SEA_EXE is not set (run through ctest)")
-        self.scratch = tempfile.mkdtemp(prefix="sea-e2e-", dir=BUILD_DIR or None)
+        root = BUILD_DIR or None
+        if self.scratch_for_others and not others_can_enter(BUILD_DIR or tempfile.gettempdir()):
+            root = tempfile.gettempdir()
+        self.scratch = tempfile.mkdtemp(prefix="sea-e2e-", dir=root)
 
     def tearDown(self):
         shutil.rmtree(self.scratch, ignore_errors=True)

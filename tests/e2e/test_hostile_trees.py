@@ -21,7 +21,7 @@ import unittest
 import zipfile
 
 from seatest import (BUILD_DIR, IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase,
-                     exit_status, without_wine_lines)
+                     exit_status, others_can_enter, without_wine_lines)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_build import MAGIC, TRAILER, minimal_pe  # noqa: E402
@@ -157,23 +157,11 @@ CASES = {
 }
 
 
-def _others_can_enter(path):
-    """Whether every folder from path up to / lets others through."""
-    path = os.path.abspath(path)
-    while True:
-        if not os.stat(path).st_mode & 0o001:
-            return False
-        parent = os.path.dirname(path)
-        if parent == path:
-            return True
-        path = parent
-
-
 def unprivileged():
     """The command prefix that runs the native builder as nobody when the
     tests run as root (root reads unreadable files)."""
     if (NATIVE and os.geteuid() == 0 and shutil.which("setpriv")
-            and _others_can_enter(BUILD_DIR or tempfile.gettempdir())):
+            and others_can_enter(BUILD_DIR or tempfile.gettempdir())):
         return ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"]
     return []
 

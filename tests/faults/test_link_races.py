@@ -63,6 +63,7 @@ def snapshot(root):
 class LinkRaces(InstallerTestCase):
 
     ids = 0
+    scratch_for_others = True
 
     def next_id(self):
         LinkRaces.ids += 1
@@ -100,6 +101,7 @@ class LinkRaces(InstallerTestCase):
         for stop, process in self.attackers:
             open(stop, "wb").close()
             process.wait(timeout=60)
+            process.stdout.close()
         super().tearDown()
 
     def assertVictimIntact(self):
@@ -114,8 +116,14 @@ class LinkRaces(InstallerTestCase):
     def attack(self, folder, marker=None):
         """Starts the attacker as nobody in folder; returns once it runs."""
         stop = os.path.join(self.scratch, "stop-%d" % self.next_id())
+        # The attacker's own copy: the checkout may lie where nobody cannot
+        # read (root's home).
+        swapper = os.path.join(self.scratch, os.path.basename(SWAPPER))
+        if not os.path.exists(swapper):
+            shutil.copy(SWAPPER, swapper)
+            os.chmod(swapper, 0o644)
         command = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                   sys.executable, SWAPPER, folder, self.victim, stop] + ([marker] if marker else [])
+                   sys.executable, swapper, folder, self.victim, stop] + ([marker] if marker else [])
         process = subprocess.Popen(command, stdout=subprocess.PIPE)
         self.attackers.append((stop, process))
         self.assertEqual(process.stdout.readline().strip(), b"ready")

@@ -152,3 +152,27 @@ TEST_F(ReadBoundFiles, FilesReportTheBoundAsTheirSizeAndEnd) {
     ASSERT_EQ(late.Open(), AL_NO_ERRORS);
     EXPECT_EQ(late.GetSize(), 10000);
 }
+
+TEST_F(ReadBoundFiles, ALocalHeaderOffsetBeyond2GiBIsPastTheBound) {
+    // The directory's offset of the member's local header is read as a
+    // signed position; 0x80000000 and above are past any bound.
+    std::string zip = BuildZip({"", {Member("Windows/install.exe", "vendor")}, "", ""});
+    const size_t central = zip.find("PK\1\2");
+    ASSERT_NE(central, std::string::npos);
+    for (uint32_t offset : {0x80000000u, 0xFFFFFFF0u}) {
+        for (int i = 0; i < 4; ++i) zip[central + 42 + i] = static_cast<char>(offset >> (8 * i));
+        const fs::path path = dir() / "far.zip";
+        WriteFileBytes(path, zip);
+        ALFile file(path.wstring().c_str());
+        file.LimitReads(static_cast<int32_t>(zip.size()));
+        ALPkArchive archive(file);
+        RecordingMonitor monitor;
+        ALEntryList list(&monitor, ExtractorPrototypes());
+        ASSERT_EQ(archive.ReadDirectory(list), 1) << offset;
+        std::wstring saved;
+        ASSERT_TRUE(GetCurrentDir(saved));
+        ASSERT_TRUE(SetCurrentDir(dir().wstring()));
+        EXPECT_LT(archive.Extract(list), 0) << offset;
+        ASSERT_TRUE(SetCurrentDir(saved));
+    }
+}
