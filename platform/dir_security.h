@@ -30,7 +30,10 @@ DirSecurity* BuildDirSecurity();
 void FreeDirSecurity(DirSecurity* security);
 
 // Creates one directory, with `security` or (null) with default security.
-enum class DirCreateResult { kCreated, kAlreadyExists, kFailed };
+// kSecurityRefused: the system would not apply `security` itself (a file
+// system without access lists, a descriptor it rejects); any other failure
+// is kFailed, whatever stands at the name.
+enum class DirCreateResult { kCreated, kAlreadyExists, kFailed, kSecurityRefused };
 DirCreateResult CreateDirWithSecurity(const std::wstring& path, const DirSecurity* security);
 
 // What protects an existing directory (for checks and diagnostics).

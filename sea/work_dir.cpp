@@ -59,8 +59,11 @@ int EnterFallbackFolder(ExtractContext& ctx) {
 
 // The creation attempts. Returns true when ctx.work_dir_name was
 // created. A collision draws a new name (six collisions end the attempts);
-// the first other failure retries once without access control under a new
-// name; a second one ends them.
+// the first other failure retries once under a new name; a second one ends
+// them. The retry drops the access control only when the system refused
+// the access list itself: anyone who can write to the base folder can make
+// a name fail (a file whose deletion is pending answers "access denied"),
+// and that must not buy them a working directory they can write into.
 bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolder& security,
                            bool& use_access_control) {
     int collisions = 0;
@@ -73,9 +76,11 @@ bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolde
             ctx.work_dir_name = names.Next();
             ++collisions;
         } else if (first_other_failure) {
-            use_access_control = false;
             first_other_failure = false;
-            security.reset();
+            if (result == DirCreateResult::kSecurityRefused) {
+                use_access_control = false;
+                security.reset();
+            }
             RemoveDir(ctx.work_dir_name);
             ctx.work_dir_name = names.Next();
         } else {

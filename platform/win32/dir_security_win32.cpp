@@ -191,8 +191,19 @@ DirCreateResult CreateDirWithSecurity(const std::wstring& path, const DirSecurit
     if (CreateDirectoryW(path.c_str(), security ? &attributes : nullptr)) {
         return DirCreateResult::kCreated;
     }
-    return GetLastError() == ERROR_ALREADY_EXISTS ? DirCreateResult::kAlreadyExists
-                                                  : DirCreateResult::kFailed;
+    switch (GetLastError()) {
+    case ERROR_ALREADY_EXISTS:
+        return DirCreateResult::kAlreadyExists;
+    case ERROR_INVALID_OWNER:
+    case ERROR_INVALID_PRIMARY_GROUP:
+    case ERROR_INVALID_ACL:
+    case ERROR_INVALID_SECURITY_DESCR:
+    case ERROR_PRIVILEGE_NOT_HELD:
+    case ERROR_NOT_SUPPORTED:
+        return security ? DirCreateResult::kSecurityRefused : DirCreateResult::kFailed;
+    default:
+        return DirCreateResult::kFailed;
+    }
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -112,18 +113,46 @@ TEST_F(WorkDirTest, SixCollisionsAskForTempLocation) {
     }
 }
 
-TEST_F(WorkDirTest, OtherFailureRetriesOnceWithoutAccessControl) {
+// Fails the first creation with `first`; the retry must come under a new
+// name. True when the retry carried an access list.
+bool RetryAfter(ExtractContext& ctx, DirCreateResult first, bool& first_protected,
+                const std::function<int()>& create) {
     std::vector<std::pair<std::wstring, bool>> calls;
-    ctx_.sources.create_dir = [&calls](const std::wstring& name, const DirSecurity* security) {
+    ctx.sources.create_dir = [&calls, first](const std::wstring& name, const DirSecurity* security) {
         calls.emplace_back(name, security != nullptr);
-        if (calls.size() == 1) return DirCreateResult::kFailed;  // e.g. access denied
+        if (calls.size() == 1) return first;
         return CreateDirWithSecurity(name, security);
     };
-    ASSERT_EQ(Create(), 1);
-    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(create(), 1);
+    EXPECT_EQ(calls.size(), 2u);
+    if (calls.size() != 2) return false;
     EXPECT_EQ(calls[0].first, L"I1733000000");
     EXPECT_EQ(calls[1].first, RandomNames(1)[0]);
-    EXPECT_FALSE(calls[1].second) << "the retry must not use the access list";
+    first_protected = calls[0].second;
+    return calls[1].second;
+}
+
+// Anyone who can write to the base folder can make the first name fail
+// (Windows answers "access denied" for a name whose deletion is pending):
+// the retry keeps the access list an elevated run asked for.
+TEST_F(WorkDirTest, OtherFailureRetriesOnceUnderTheSameAccessList) {
+    bool first_protected = false;
+    const bool retry_protected =
+        RetryAfter(ctx_, DirCreateResult::kFailed, first_protected, [this] { return Create(); });
+    EXPECT_EQ(retry_protected, first_protected);
+    EXPECT_EQ(first_protected, IsElevatedAdmin());
+    EXPECT_TRUE(log_.Contains(first_protected ? "Verified." : "Verifying..."));
+    DirAccess access;
+    ASSERT_TRUE(ReadDirAccess(base_.Path(RandomNames(1)[0]), access));
+    EXPECT_TRUE(access.is_protected || !first_protected);
+}
+
+// An access list the system refuses (a file system without them) is
+// dropped for the retry.
+TEST_F(WorkDirTest, RefusedAccessListRetriesOnceWithout) {
+    bool first_protected = false;
+    EXPECT_FALSE(RetryAfter(ctx_, DirCreateResult::kSecurityRefused, first_protected,
+                            [this] { return Create(); }));
     EXPECT_TRUE(log_.Contains("Verifying..."));
     EXPECT_TRUE(fs::is_directory(base_.Root() / RandomNames(1)[0]));
 }
