@@ -78,9 +78,11 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
         archive.ReadDirectory(list);
         // The marker must never stand in the way of a payload's own file.
         if (PayloadNamesMarker(list)) UnmarkWorkDir(ctx);
-        EnterWorkDir(ctx);
+        // Entries are created relative to the current directory: nowhere
+        // but in the working directory.
+        const bool entered = EnterWorkDir(ctx);
         if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
-        result = archive.Extract(list);
+        result = entered ? archive.Extract(list) : AL_CANT_OPEN_FILE;
     }
     if (result != 0) LogStatusCodeText(result);
     if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;

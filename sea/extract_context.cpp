@@ -34,6 +34,7 @@ WorkDirSources DefaultWorkDirSources() {
     sources.temp_folder = GetTempFolder;
     sources.fallback_folder = kFallbackTempFolder;
     sources.create_dir = CreateDirWithSecurity;
+    sources.enter_dir = SetCurrentDir;
     return sources;
 }
 
@@ -63,7 +64,7 @@ void CloseOwnFile(ExtractContext& ctx) {
     ctx.own_file = nullptr;
 }
 
-bool EnterWorkDir(ExtractContext& ctx) { return SetCurrentDir(ctx.work_dir_path); }
+bool EnterWorkDir(ExtractContext& ctx) { return ctx.sources.enter_dir(ctx.work_dir_path); }
 
 AbortTestProbe g_abort_test_probe = nullptr;
 AbortTestProbe g_abort_cleanup_probe = nullptr;

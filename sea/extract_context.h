@@ -44,6 +44,9 @@ struct WorkDirSources {
     std::wstring fallback_folder;
     // Creates one directory, with or without access control.
     std::function<DirCreateResult(const std::wstring&, const DirSecurity*)> create_dir;
+    // Makes a directory the current one (the working directory, each time
+    // a step enters it).
+    std::function<bool(const std::wstring&)> enter_dir;
 };
 WorkDirSources DefaultWorkDirSources();
 

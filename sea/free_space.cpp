@@ -60,9 +60,8 @@ std::wstring NotEnoughSpaceMessage(uint64_t required, uint64_t available) {
 }
 
 int CheckFreeSpace(ExtractContext& ctx) {
-    EnterWorkDir(ctx);
     uint64_t free_bytes = 0;
-    if (!GetFreeDiskSpace(free_bytes)) {
+    if (!EnterWorkDir(ctx) || !GetFreeDiskSpace(free_bytes)) {
         ShowError(IDS_CANNOT_CHECK_SPACE);
         CleanUp(ctx);
         return 0;

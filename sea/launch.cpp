@@ -106,7 +106,8 @@ int LaunchInstaller(ExtractContext& ctx) { return LaunchInstallerWith(ctx, GetOw
 
 int LaunchInstallerWith(ExtractContext& ctx, const std::wstring& own_command_line) {
     std::wstring launcher = ChooseLauncher(ctx);
-    EnterWorkDir(ctx);
+    // The launcher starts in the working directory or not at all.
+    const bool entered = EnterWorkDir(ctx);
     g_run.process = ProcessInfo();
 
     std::wstring own = own_command_line;
@@ -116,7 +117,7 @@ int LaunchInstallerWith(ExtractContext& ctx, const std::wstring& own_command_lin
     // The extraction has ended: the launcher never sees the marker.
     UnmarkWorkDir(ctx);
     ReportWorkDirStep(L"unmarked");
-    if (StartProcess(WithNativeSeparators(launcher), command_line, g_run.process)) {
+    if (entered && StartProcess(WithNativeSeparators(launcher), command_line, g_run.process)) {
         g_run.launched = 1;
         WriteLog(L"Success. The extracted file execution has begun.");
         return 1;

@@ -143,4 +143,17 @@ TEST_F(OwnFileTest, FreeSpaceOfTheWorkingDirectoryVolume) {
     EXPECT_EQ(fs::current_path(), scratch_.Root() / "I1733000000") << "measured in the working directory";
 }
 
+TEST_F(OwnFileTest, AWorkingDirectoryThatCannotBeEnteredIsNotMeasured) {
+    // Measuring wherever the run happens to stand could pass a volume the
+    // payload never goes to.
+    ASSERT_EQ(CheckOwnFile(ctx_, OwnFile(5000)), 1);
+    ctx_.sources.enter_dir = [](const std::wstring&) { return false; };
+    EXPECT_EQ(CheckFreeSpace(ctx_), 0);
+    EXPECT_EQ(ctx_.own_file, nullptr);
+    EXPECT_FALSE(WorkDirExists());
+    EXPECT_TRUE(log_.Contains("*** Error 13: 'Unable check free space.' ***"));
+    EXPECT_FALSE(log_.Contains("Retrieved free disk space... "));
+    EXPECT_EQ(fs::current_path(), scratch_.Root() / "start");
+}
+
 }  // namespace

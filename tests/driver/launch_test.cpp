@@ -184,4 +184,17 @@ TEST_F(LaunchTest, NoLauncherFails) {
     }
 }
 
+TEST_F(LaunchTest, AWorkingDirectoryThatCannotBeEnteredStartsNothing) {
+    InstallLauncher(L"Windows/install.exe");
+    std::wstring record = scratch_.Path(L"record.txt");
+    ASSERT_TRUE(SetEnvVar(kChildVariable, L"106|" + record));
+    ctx_.sources.enter_dir = [](const std::wstring&) { return false; };
+    DialogHost dialog;
+    EXPECT_EQ(LaunchInstallerWith(ctx_, L"sea.exe"), 0);
+    EXPECT_EQ(g_run.launched, 0);
+    EXPECT_FALSE(fs::exists(fs::path(record))) << "the launcher ran elsewhere";
+    EXPECT_EQ(log_.Lines().back(), "*** FAILURE: Unable to execute the EXE program.");
+    EXPECT_EQ(fs::current_path(), scratch_.Root() / "start");
+}
+
 }  // namespace
