@@ -196,6 +196,22 @@ class RoundTrip(BuildTestCase):
                 self.assertEqual(set(z.namelist()), set(expected))
         self.assertIn(b"left out", result.stderr)
 
+    def test_output_named_through_a_link_is_not_packed_into_itself(self):
+        tree, expected = self.new_tree()
+        link = os.path.join(self.scratch, "treelink")
+        os.symlink(tree, link)
+        out = os.path.join(link, "setup.exe")
+        # A temporary file of a build that was killed, found through another
+        # spelling of the same folder.
+        with open(os.path.join(tree, "setup.exe.~3.tmp"), "wb") as f:
+            f.write(b"half an installer")
+        for _ in range(3):  # each build finds the earlier one in the tree
+            result = self.build(tree, out)
+            with zipfile.ZipFile(out) as z:
+                self.assertEqual(set(z.namelist()), set(expected))
+        self.assertIn(b"left out (the installer being written): setup.exe", result.stderr)
+        self.assertIn(b"left out (the installer being written): setup.exe.~3.tmp", result.stderr)
+
     def test_damaged_installer_fails_the_test(self):
         tree = os.path.join(self.scratch, "tree")
         os.makedirs(tree)
