@@ -331,6 +331,29 @@ class SignCommand(TokenTestCase):
             self.assertNotIn("PWNED1", files, directory)
             self.assertNotIn("PWNED2", files, directory)
 
+    def test_without_openssl_the_unchecked_signature_is_said(self):
+        """Without openssl the signer's own signature cannot be checked:
+        a warning says so, -q or not; with it there is none."""
+        bin_dir = os.path.join(self.scratch, "bin")
+        os.makedirs(bin_dir)
+        for program in ("osslsigncode", "mv"):
+            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+        warning = b"openssl was not found on PATH"
+        out = os.path.join(self.scratch, "setup.exe")
+        result = self.build(out, "--sign-command", self.signer_command(), env={"PATH": bin_dir})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(warning, result.stderr)
+        self.assertEqual(osslsigncode_verify(out, self.ca.cert).returncode, 0)
+        signature = os.path.join(self.scratch, "setup.p7")
+        self.assertEqual(self.tool(["--extract-signature", out, "-o", signature]).returncode, 0)
+        again = os.path.join(self.scratch, "again.exe")
+        result = self.build(again, "--attach-signature", signature, env={"PATH": bin_dir})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(warning, result.stderr)
+        result = self.build(again, "--attach-signature", signature)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(warning, result.stderr)
+
     def test_a_link_left_by_the_command_is_read_never_written(self):
         """The command signs into a file of its own elsewhere, with a stale
         checksum, and leaves {} a symbolic link to it: sea-build keeps a

@@ -30,6 +30,7 @@
 #include "tools/sea_build/authenticode.h"
 #include "tools/sea_build/entry_stamp.h"
 #include "tools/sea_build/external_signing.h"
+#include "tools/sea_build/helper_programs.h"
 #include "tools/sea_build/output_file.h"
 #include "tools/sea_build/payload.h"
 #include "tools/sea_build/progress.h"
@@ -366,6 +367,11 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         std::wstring warning;
         if (!signer.Prepare(options, warning, error)) return Failure(error);
         if (!warning.empty()) Warn(warning);
+    }
+    if ((!options.sign_command.empty() || !options.attach_signature.empty()) &&
+        FindProgram(L"openssl").empty()) {
+        Warn(L"openssl was not found on PATH: the signer's signature is not verified, only that "
+             L"it was made for these bytes");
     }
     std::vector<uint8_t> detached;
     if (!options.attach_signature.empty() &&
