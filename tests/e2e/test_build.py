@@ -196,6 +196,22 @@ class RoundTrip(BuildTestCase):
                 self.assertEqual(set(z.namelist()), set(expected))
         self.assertIn(b"left out", result.stderr)
 
+    def test_output_named_through_a_link_is_not_packed_into_itself(self):
+        tree, expected = self.new_tree()
+        link = os.path.join(self.scratch, "treelink")
+        os.symlink(tree, link)
+        out = os.path.join(link, "setup.exe")
+        # A temporary file of a build that was killed, found through another
+        # spelling of the same folder.
+        with open(os.path.join(tree, "setup.exe.~3.tmp"), "wb") as f:
+            f.write(b"half an installer")
+        for _ in range(3):  # each build finds the earlier one in the tree
+            result = self.build(tree, out)
+            with zipfile.ZipFile(out) as z:
+                self.assertEqual(set(z.namelist()), set(expected))
+        self.assertIn(b"left out (the installer being written): setup.exe", result.stderr)
+        self.assertIn(b"left out (the installer being written): setup.exe.~3.tmp", result.stderr)
+
     def test_damaged_installer_fails_the_test(self):
         tree = os.path.join(self.scratch, "tree")
         os.makedirs(tree)
@@ -260,6 +276,58 @@ class Refusals(BuildTestCase):
         helped = self.build_tool(["--help"])
         self.assertEqual(helped.returncode, 0)
         self.assertIn(b"Usage: sea-build", helped.stdout)
+
+    def test_a_pin_never_comes_from_a_pkcs11_uri(self):
+        """A URI holding the PIN (pin-value) or where to read it
+        (pin-source), in any letter case or percent-encoded, would put it
+        on a command line and in messages: refused before anything runs."""
+        tree, _ = self.new_tree()
+        out = os.path.join(self.scratch, "o.exe")
+        key = "pkcs11:token=test;object=codesign;type=private"
+        cert = os.path.join(self.scratch, "cert.pem")
+        cases = [
+            (cert, key + ";pin-value=9731"),
+            (cert, key + "?PIN-Value=9731"),
+            (cert, key + "?module-name=x&Pin-Source=file:/tmp/9731"),
+            (cert, key + ";pin%2Dvalue=9731"),
+            ("pkcs11:token=test;object=codesign;type=cert;pin-value=9731", key),
+        ]
+        for certificate, uri in cases:
+            for module in (["--pkcs11-module", self.stub], []):
+                with self.subTest(certificate=certificate, key=uri, module=bool(module)):
+                    result = self.assert_refused(
+                        [tree, "-o", out, "--stub", self.stub, "--sign", certificate, uri] + module,
+                        2, "--password-file")
+                    self.assertNotIn(b"9731", result.stdout + result.stderr)
+                    self.assertFalse(os.path.exists(out))
+        # An attribute value that merely mentions the words is no PIN.
+        result = self.build_tool([tree, "-o", out, "--stub", self.stub, "--sign", cert,
+                                  key.replace("codesign", "pin-value"), "--pkcs11-module",
+                                  os.path.join(self.scratch, "none.so")])
+        self.assertEqual(result.returncode, 1, result.stderr)
+
+    def test_a_quoted_placeholder_in_the_signing_command_is_refused(self):
+        """The path goes into the command quoted already: inside quotes of
+        the vendor's the quoting would turn over and the shell would read
+        the path."""
+        tree, _ = self.new_tree()
+        out = os.path.join(self.scratch, "o.exe")
+        refused = ['signer -in "{}" -out "{}.s"', "signer '{}'", 'signer "--in={}.s"',
+                   "signer {}\"", "signer ^{}", 'signer --in "x {}.s" && mv x y',
+                   "sh -c 'signer {}'"]
+        if not IS_WINDOWS_BUILD:
+            refused.append("signer \\{}")
+        for command in refused:
+            with self.subTest(command):
+                self.assert_refused([tree, "-o", out, "--stub", self.stub, "--sign-command", command],
+                                    2, "write {} without quotes")
+                self.assertFalse(os.path.exists(out))
+        # Quotes elsewhere in the command are the vendor's own business.
+        accepted = 'signer /d "Vendor \'s tool" {} && mv {}.s {} # "done"'
+        result = self.build_tool([tree, "-o", out, "--stub", self.stub, "--sign-command", accepted,
+                                  "--timestamp-timeout", "20"])
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertNotIn(b"without quotes", result.stderr)
 
 
 @unittest.skipIf(IS_WINDOWS_BUILD, "osslsigncode runs on the build host, not under Wine")

@@ -397,6 +397,62 @@ class Signing(SeaTestCase):
         with open(out, "rb") as f:
             self.assertNotIn(PASSWORD.encode("utf-8"), f.read())
 
+    def test_keys_are_left_out_however_their_paths_are_spelled(self):
+        """The key, certificate and password files are known by which files
+        they are: the tree through a link, ".." in a path, a folder link in
+        the tree leading to them, or hard links to them pack nothing of
+        them."""
+
+        def through_link(base):
+            os.symlink("t", os.path.join(base, "tlink"))
+            return "tlink", "t/keys"
+
+        def folder_link(base):
+            os.symlink(os.path.join("..", "secure"), os.path.join(base, "t", "conf"))
+            return "t", "secure"
+
+        def hard_links(base):
+            for name in ("key.pem", "pass.txt", "cert.pem"):
+                os.link(os.path.join(base, "secure", name), os.path.join(base, "t", name + ".bak"))
+            return "t", "secure"
+
+        cases = {
+            "the tree through a link": through_link,
+            "'..' in the paths": lambda base: ("t", "t/Windows/../keys"),
+            "a folder link in the tree": folder_link,
+            "hard links in the tree": hard_links,
+        }
+        with open(self.good[1], "rb") as f:
+            key_line = f.read().splitlines()[1]
+        for number, (name, arrange) in enumerate(cases.items()):
+            with self.subTest(name):
+                base = os.path.join(self.scratch, "case%d" % number)
+                for folder in ("t/keys", "t/Windows", "secure"):
+                    os.makedirs(os.path.join(base, folder))
+                with open(os.path.join(base, "t", "Windows", "setup.exe"), "wb") as f:
+                    f.write(b"MZ launcher stand-in")
+                for folder in ("t/keys", "secure"):
+                    shutil.copy(self.good[0], os.path.join(base, folder, "cert.pem"))
+                    shutil.copy(self.good[1], os.path.join(base, folder, "key.pem"))
+                    shutil.copy(self.password_file, os.path.join(base, folder, "pass.txt"))
+                source, keys = arrange(base)
+                if keys == "secure":
+                    shutil.rmtree(os.path.join(base, "t", "keys"))
+                out = os.path.join(base, "s4.exe")
+                result = subprocess.run(
+                    [TOOL, source, "-o", out, "--stub", self.stub, "-q", "--sign",
+                     keys + "/cert.pem", keys + "/key.pem", "--password-file", keys + "/pass.txt"],
+                    cwd=base, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr.count(b"left out (a signing key"), 3, result.stderr)
+                listing = self.tool(["--list", out]).stdout.decode("utf-8", "replace")
+                self.assertIn("Windows/setup.exe", listing)
+                self.assertIn(" 1 entries", listing)
+                with open(out, "rb") as f:
+                    packed = f.read()
+                self.assertNotIn(key_line, packed)
+                self.assertNotIn(PASSWORD.encode("utf-8"), packed)
+
     def path_without(self, program):
         """A PATH holding every program of this one except program."""
         bin_dir = os.path.join(self.scratch, "bin")

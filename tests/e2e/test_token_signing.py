@@ -267,6 +267,20 @@ class Pkcs11Token(TokenTestCase):
         self.assertEqual(result.returncode, 2)
         self.assertIn(b"--pkcs11-module", result.stderr)
 
+    def test_a_uri_holding_the_pin_is_refused_and_the_pin_shown_nowhere(self):
+        out = os.path.join(self.scratch, "x.exe")
+        for attribute in ("pin-value=" + PIN, "PIN-SOURCE=file:" + self.token.pin_file):
+            for cert, key in ((self.token.cert, self.token.key + ";" + attribute),
+                              (self.token.cert + "?" + attribute, self.token.key)):
+                with self.subTest(cert=cert, key=key):
+                    result = self.build(out, "--sign", cert, key, "--pkcs11-module",
+                                        self.token.module)
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertIn(b"--password-file", result.stderr)
+                    self.assertNotIn(PIN.encode(), result.stdout + result.stderr)
+                    self.assertNotIn(self.token.pin_file.encode(), result.stderr)
+                    self.assertFalse(os.path.exists(out))
+
 
 @unittest.skipIf(IS_WINDOWS_BUILD or not TOOL, "the Linux sea-build (SEA_BUILD_TOOL)")
 class SignCommand(TokenTestCase):
@@ -294,6 +308,51 @@ class SignCommand(TokenTestCase):
         pe = struct.unpack_from("<I", plain, 0x3C)[0]
         skip = {pe + 24 + 64 + i for i in range(4)} | {pe + 24 + 96 + 32 + i for i in range(8)}
         self.assertTrue(all(signed[i] == plain[i] for i in range(len(plain)) if i not in skip))
+
+    def test_placeholder_in_the_vendors_quotes_is_refused_and_runs_nothing(self):
+        """An output folder whose name holds $(...) and `...`: a {} the
+        vendor put in quotes is refused before anything runs; written bare,
+        the same folder signs and nothing in its name runs."""
+        folder = os.path.join(self.scratch, "o it's $(touch PWNED1) `touch PWNED2`")
+        os.makedirs(folder)
+        out = os.path.join(folder, "setup.exe")
+        signer = ("osslsigncode sign -pkcs11module '%s' -certs '%s' -key '%s' -readpass '%s' "
+                  % (self.token.module, self.token.cert_file, self.token.key, self.token.pin_file))
+        quoted = signer + '-in "{}" -out "{}.s" >/dev/null && mv "{}.s" "{}"'
+        result = self.build(out, "--sign-command", quoted)
+        self.assertEqual(result.returncode, 2, result.stderr)
+        self.assertIn(b"write {} without quotes", result.stderr)
+        self.assertEqual(os.listdir(folder), [])
+        bare = signer + "-in {} -out {}.s >/dev/null && mv {}.s {}"
+        result = self.build(out, "--sign-command", bare)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(osslsigncode_verify(out, self.ca.cert).returncode, 0)
+        for directory, _, files in os.walk(self.scratch):
+            self.assertNotIn("PWNED1", files, directory)
+            self.assertNotIn("PWNED2", files, directory)
+
+    def test_without_openssl_the_unchecked_signature_is_said(self):
+        """Without openssl the signer's own signature cannot be checked:
+        a warning says so, -q or not; with it there is none."""
+        bin_dir = os.path.join(self.scratch, "bin")
+        os.makedirs(bin_dir)
+        for program in ("osslsigncode", "mv"):
+            os.symlink(shutil.which(program), os.path.join(bin_dir, program))
+        warning = b"openssl was not found on PATH"
+        out = os.path.join(self.scratch, "setup.exe")
+        result = self.build(out, "--sign-command", self.signer_command(), env={"PATH": bin_dir})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(warning, result.stderr)
+        self.assertEqual(osslsigncode_verify(out, self.ca.cert).returncode, 0)
+        signature = os.path.join(self.scratch, "setup.p7")
+        self.assertEqual(self.tool(["--extract-signature", out, "-o", signature]).returncode, 0)
+        again = os.path.join(self.scratch, "again.exe")
+        result = self.build(again, "--attach-signature", signature, env={"PATH": bin_dir})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(warning, result.stderr)
+        result = self.build(again, "--attach-signature", signature)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertNotIn(warning, result.stderr)
 
     def test_a_link_left_by_the_command_is_read_never_written(self):
         """The command signs into a file of its own elsewhere, with a stale

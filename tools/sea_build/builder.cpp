@@ -17,6 +17,7 @@
 #include "platform/console.h"
 #include "platform/directory.h"
 #include "platform/file_attributes.h"
+#include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
 #include "platform/file_stream.h"
@@ -29,6 +30,7 @@
 #include "tools/sea_build/authenticode.h"
 #include "tools/sea_build/entry_stamp.h"
 #include "tools/sea_build/external_signing.h"
+#include "tools/sea_build/helper_programs.h"
 #include "tools/sea_build/output_file.h"
 #include "tools/sea_build/payload.h"
 #include "tools/sea_build/progress.h"
@@ -223,20 +225,47 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
     return true;
 }
 
-// An output inside the tree (left over from an earlier build, or about to
-// be written), or a temporary file of one, must not be packed into itself.
-void LeaveOut(TreeWalk& walk, const std::wstring& root, const std::wstring& output,
-              const std::vector<std::wstring>& secrets) {
+// A file the tree must not pack, known by its identity: the tree may
+// reach it under any spelling (through a link, "..", a linked folder, a
+// hard link), so its path says nothing.
+struct Unpacked {
+    FileIdentity identity;
+    const wchar_t* reason;
+};
+
+void AddUnpacked(const std::wstring& path, const wchar_t* reason, std::vector<Unpacked>& unpacked) {
+    FileFacts facts;
+    int error = 0;
+    if (QueryPathFacts(path, true, facts, error)) unpacked.push_back({facts.identity, reason});
+}
+
+// The signing secrets, an earlier installer at the output's name and the
+// temporary files of one (left behind by a build that was killed): an
+// installer must not carry its keys or be packed into itself.
+std::vector<Unpacked> FilesNotToPack(const std::wstring& output,
+                                     const std::vector<std::wstring>& secrets) {
+    std::vector<Unpacked> unpacked;
+    for (const std::wstring& secret : secrets) {
+        AddUnpacked(secret, L"left out (a signing key, certificate or password): ", unpacked);
+    }
+    const wchar_t* const installer = L"left out (the installer being written): ";
+    AddUnpacked(output, installer, unpacked);
+    for (const std::wstring& temporary : OutputFile::ExistingTemporaries(output)) {
+        AddUnpacked(temporary, installer, unpacked);
+    }
+    return unpacked;
+}
+
+void LeaveOut(TreeWalk& walk, const std::vector<Unpacked>& unpacked) {
     for (size_t i = 0; i < walk.items.size();) {
-        const std::wstring full = WithTrailingSeparator(root) + walk.items[i].path;
-        const bool secret = std::find(secrets.begin(), secrets.end(), full) != secrets.end();
-        if (!secret && full != output && !OutputFile::IsTemporaryOf(output, full)) {
+        const FileIdentity& identity = walk.items[i].identity;
+        const auto match = std::find_if(unpacked.begin(), unpacked.end(),
+                                        [&identity](const Unpacked& u) { return u.identity == identity; });
+        if (match == unpacked.end()) {
             ++i;
             continue;
         }
-        Warn((secret ? L"left out (a signing key or password): "
-                     : L"left out (the installer being written): ") +
-             walk.items[i].path);
+        Warn(match->reason + walk.items[i].path);
         walk.total_bytes -= walk.items[i].size;
         walk.items.erase(walk.items.begin() + static_cast<std::ptrdiff_t>(i));
     }
@@ -339,14 +368,17 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
         if (!signer.Prepare(options, warning, error)) return Failure(error);
         if (!warning.empty()) Warn(warning);
     }
+    if ((!options.sign_command.empty() || !options.attach_signature.empty()) &&
+        FindProgram(L"openssl").empty()) {
+        Warn(L"openssl was not found on PATH: the signer's signature is not verified, only that "
+             L"it was made for these bytes");
+    }
     std::vector<uint8_t> detached;
     if (!options.attach_signature.empty() &&
         !ReadDetachedSignature(options.attach_signature, detached, error)) {
         return Failure(error);
     }
-    std::vector<std::wstring> secrets;
-    for (const std::wstring& secret : signer.secret_files()) secrets.push_back(Absolute(secret));
-    LeaveOut(walk, root, output, secrets);
+    LeaveOut(walk, FilesNotToPack(output, signer.secret_files()));
     if (ReportTree(walk, options.source_dir) > 0) return 1;
     if (walk.items.empty()) Warn(L"the directory " + options.source_dir + L" is empty");
     std::wstring launcher_path = launcher_name;

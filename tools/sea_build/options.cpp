@@ -1,5 +1,7 @@
 #include "tools/sea_build/options.h"
 
+#include "platform/path.h"
+
 namespace {
 
 bool IsLevelOption(const std::wstring& argument) {
@@ -57,6 +59,80 @@ bool ParseSeconds(const std::wstring& text, int& seconds) {
     return seconds > 0;
 }
 
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
+
+int HexValue(wchar_t c) {
+    if (c >= L'0' && c <= L'9') return c - L'0';
+    c = AsciiLower(c);
+    return c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
+}
+
+// An attribute name of a pkcs11: URI, percent-decoded and in lower case.
+std::wstring AttributeName(const std::wstring& text) {
+    std::wstring name;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const int high = text[i] == L'%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            name.push_back(AsciiLower(static_cast<wchar_t>(high * 16 + low)));
+            i += 2;
+        } else {
+            name.push_back(AsciiLower(text[i]));
+        }
+    }
+    return name;
+}
+
+// True when a pkcs11: URI carries the PIN itself or names where to read
+// it (pin-value, pin-source): the PIN would stand on osslsigncode's
+// command line, readable by every local user, and in our messages.
+bool UriCarriesPin(const std::wstring& uri) {
+    if (!IsPkcs11Uri(uri)) return false;
+    size_t start = 7;
+    while (start <= uri.size()) {
+        size_t end = uri.find_first_of(L";?&", start);
+        if (end == std::wstring::npos) end = uri.size();
+        const std::wstring attribute = uri.substr(start, end - start);
+        const std::wstring name = AttributeName(attribute.substr(0, attribute.find(L'=')));
+        if (name == L"pin-value" || name == L"pin-source") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool IsQuote(wchar_t c) { return c == L'"' || c == L'\''; }
+
+// True when a {} of a --sign-command stands inside quotes of the shell
+// (sh: '...' and "..." with backslash escapes; cmd: "..."), right beside a
+// quote, or behind an escape character. The path goes in quoted for the
+// shell already; inside the vendor's own quotes that quoting would end
+// theirs, and $(...), `...` or & in the path would run.
+bool PlaceholderQuoted(const std::wstring& command) {
+    const bool sh = kPathSeparator == L'/';
+    wchar_t open = 0;
+    bool escaped = false;
+    for (size_t i = 0; i < command.size(); ++i) {
+        const wchar_t c = command[i];
+        if (command.compare(i, 2, L"{}") == 0) {  // every {} the substitution replaces
+            const bool before = i > 0 && (IsQuote(command[i - 1]) || command[i - 1] == L'\\' ||
+                                          command[i - 1] == L'^');
+            const bool after = i + 2 < command.size() && IsQuote(command[i + 2]);
+            if (open != 0 || before || after) return true;
+            ++i;
+            escaped = false;
+        } else if (escaped) {
+            escaped = false;
+        } else if (sh && c == L'\\' && open != L'\'') {
+            escaped = true;
+        } else if (open != 0) {
+            if (c == open) open = 0;
+        } else if (c == L'"' || (sh && c == L'\'')) {
+            open = c;
+        }
+    }
+    return false;
+}
+
 // The signing options fit together: one way of signing, one kind of key,
 // one password source, and nothing that only signing uses without a key.
 bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
@@ -73,6 +149,9 @@ bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
                  options.sign_name + options.sign_url).empty()) {
         error = L"--password-file, --password-env, --timestamp, --sign-name and --sign-url "
                 L"need --sign or --pkcs12";
+    } else if (UriCarriesPin(options.key) || UriCarriesPin(options.certificate)) {
+        error = L"a PIN is never taken from the command line: remove pin-value and pin-source "
+                L"from the pkcs11: URI and use --password-file FILE or --password-env NAME";
     } else if (!options.pkcs11_module.empty() && options.certificate.empty()) {
         error = L"--pkcs11-module needs --sign CERT KEY with KEY a pkcs11: URI";
     } else if (!options.pkcs11_module.empty() && !IsPkcs11Uri(options.key)) {
@@ -83,6 +162,9 @@ bool CheckSigningOptions(const BuildOptions& options, std::wstring& error) {
     } else if (!options.sign_command.empty() &&
                options.sign_command.find(L"{}") == std::wstring::npos) {
         error = L"--sign-command needs {} where the installer's path goes";
+    } else if (PlaceholderQuoted(options.sign_command)) {
+        error = L"--sign-command: write {} without quotes or an escape around it; sea-build "
+                L"puts the installer's path in quoted for the shell itself";
     } else if (!options.ca.empty() && options.action != BuildAction::Verify) {
         error = L"--ca belongs to --verify";
     } else if (options.action != BuildAction::Build && ways > 0) {
@@ -230,7 +312,8 @@ const wchar_t* UsageText() {
            L"                        pkcs11: URI; the PIN as the password below\n"
            L"  --sign-command CMD    sign with any signing tool: CMD runs through the\n"
            L"                        shell (sh -c; cmd /c on Windows) with {} replaced\n"
-           L"                        by the finished installer's quoted path, within\n"
+           L"                        by the finished installer's quoted path (write {}\n"
+           L"                        bare, never in quotes), within\n"
            L"                        --timestamp-timeout; the result is checked\n"
            L"  --attach-signature FILE\n"
            L"                        attach a detached signature (PKCS#7, DER) made\n"

@@ -1,8 +1,10 @@
 #include "tools/sea_build/output_file.h"
 
+#include "platform/directory_search.h"
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
 #include "platform/file_stream.h"
+#include "platform/path.h"
 
 namespace {
 
@@ -10,6 +12,20 @@ constexpr int kMaxTemporaries = 1000;
 constexpr int kErrorExists = 17;  // EEXIST, the same number on every system
 const wchar_t kTemporaryInfix[] = L".~";
 const wchar_t kTemporarySuffix[] = L".tmp";
+
+// Whether name is "<output_name>.~N.tmp" with N digits.
+bool IsTemporaryName(const std::wstring& output_name, const std::wstring& name) {
+    const std::wstring prefix = output_name + kTemporaryInfix;
+    const std::wstring suffix = kTemporarySuffix;
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    for (size_t i = prefix.size(); i < name.size() - suffix.size(); ++i) {
+        if (name[i] < L'0' || name[i] > L'9') return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -50,15 +66,17 @@ bool OutputFile::Commit(const std::wstring& path, std::wstring& error) {
     return true;
 }
 
-bool OutputFile::IsTemporaryOf(const std::wstring& output, const std::wstring& path) {
-    const std::wstring prefix = output + kTemporaryInfix;
-    const std::wstring suffix = kTemporarySuffix;
-    if (path.size() <= prefix.size() + suffix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
-        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        return false;
+std::vector<std::wstring> OutputFile::ExistingTemporaries(const std::wstring& output) {
+    const PathParts parts = SplitPath(output);
+    const std::wstring directory = parts.drive + parts.directory;
+    std::vector<std::wstring> found;
+    DirectorySearch search((directory.empty() ? std::wstring(L".") + kPathSeparator : directory) +
+                           L"*");
+    DirEntry entry;
+    while (search.started() && search.Next(entry)) {
+        if (IsTemporaryName(parts.name + parts.extension, entry.name)) {
+            found.push_back(directory + entry.name);
+        }
     }
-    for (size_t i = prefix.size(); i < path.size() - suffix.size(); ++i) {
-        if (path[i] < L'0' || path[i] > L'9') return false;
-    }
-    return true;
+    return found;
 }

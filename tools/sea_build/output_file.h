@@ -24,9 +24,9 @@ public:
     // the others).
     bool Commit(const std::wstring& path, std::wstring& error);
 
-    // Whether path is a temporary name of output (such as one left behind
-    // by a build that was killed).
-    static bool IsTemporaryOf(const std::wstring& output, const std::wstring& path);
+    // The temporary files of output that exist now (such as ones left
+    // behind by a build that was killed), by their paths.
+    static std::vector<std::wstring> ExistingTemporaries(const std::wstring& output);
 
 private:
     const std::wstring output_;

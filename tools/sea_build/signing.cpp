@@ -156,9 +156,10 @@ bool Signer::Prepare(const BuildOptions& options, std::wstring& warning, std::ws
         key_arguments_ = {L"-pkcs11module", options.pkcs11_module,
                           IsPkcs11Uri(options.certificate) ? L"-pkcs11cert" : L"-certs",
                           options.certificate, L"-key", options.key};
+        if (!IsPkcs11Uri(options.certificate)) secret_files_.push_back(options.certificate);
     } else if (options.pkcs12.empty()) {
         key_arguments_ = {L"-certs", options.certificate, L"-key", options.key};
-        secret_files_.push_back(options.key);
+        secret_files_.insert(secret_files_.end(), {options.certificate, options.key});
     } else {
         key_arguments_ = {L"-pkcs12", options.pkcs12};
         secret_files_.push_back(options.pkcs12);

@@ -43,7 +43,8 @@ public:
     bool Sign(const std::wstring& in_path, const std::wstring& out_path, const SigningTime& time,
               std::wstring& error) const;
 
-    // The files holding the key or its password, which must not be packed.
+    // The files of the key, its certificate and its password, which must
+    // not be packed.
     const std::vector<std::wstring>& secret_files() const { return secret_files_; }
 
 private:
