@@ -130,25 +130,19 @@ bool ReadSigningFields(const std::wstring& path, SigningFields& fields, std::wst
         error = L"cannot read " + path;
         return false;
     }
-    const ByteReader reader(head);
-    uint32_t pe = 0, directories = 0;
-    uint16_t magic = 0;
-    if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z' || !reader.U32(0x3C, pe) ||
-        !reader.Has(pe, 4) || memcmp(&head[pe], "PE\0\0", 4) != 0 || !reader.U16(pe + 24, magic) ||
-        (magic != 0x10B && magic != 0x20B)) {
-        error = path + L" is no PE image";
+    PeLayout layout;
+    if (!ReadPeHeaders(ByteReader(head), static_cast<uint64_t>(fields.file_size), layout, error)) {
+        error = path + L": " + error;
         return false;
     }
-    const uint64_t optional = uint64_t{pe} + 24;
-    const uint64_t directory_table = optional + (magic == 0x20B ? 112 : 96);
-    fields.checksum_offset = optional + 64;
-    fields.security_entry_offset = directory_table + 8 * uint64_t{kSecurityDirectory};
-    if (!reader.U32(directory_table - 4, directories) || directories <= kSecurityDirectory ||
-        !reader.U32(fields.security_entry_offset, fields.table_offset) ||
-        !reader.U32(fields.security_entry_offset + 4, fields.table_size)) {
+    if (layout.directories.size() <= kSecurityDirectory) {
         error = path + L": the PE header has no security directory entry";
         return false;
     }
+    fields.checksum_offset = layout.ChecksumOffset();
+    fields.security_entry_offset = layout.DirectoryOffset(kSecurityDirectory);
+    fields.table_offset = layout.directories[kSecurityDirectory].rva;
+    fields.table_size = layout.directories[kSecurityDirectory].size;
     const int64_t table_end = int64_t{fields.table_offset} + fields.table_size;
     if (fields.table_size != 0 && table_end < fields.file_size) {
         error = std::to_wstring(fields.file_size - table_end) + L" bytes follow the certificate table";
