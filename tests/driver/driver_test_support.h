@@ -111,4 +111,14 @@ inline std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+// Whether symbolic links to directories can be made in dir (Windows needs a
+// privilege or developer mode for them).
+inline bool LinksWork(const ScratchDir& dir) {
+    std::error_code error;
+    std::filesystem::create_directory_symlink(dir.Root(), dir.Root() / "probe-link", error);
+    if (error) return false;
+    std::filesystem::remove(dir.Root() / "probe-link", error);
+    return true;
+}
+
 }  // namespace driver_test

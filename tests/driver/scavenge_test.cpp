@@ -22,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using driver_test::CurrentDirGuard;
+using driver_test::LinksWork;
 using driver_test::LogCapture;
 using driver_test::ScratchDir;
 
@@ -45,14 +46,6 @@ void MakeDeadTree(const ScratchDir& dir, const std::wstring& work) {
 
 std::string RemovingLine(const ScratchDir& dir, const std::wstring& work) {
     return "Removing the working directory of an interrupted run: " + fs::path(dir.Path(work)).string();
-}
-
-bool LinksWork(const ScratchDir& dir) {
-    std::error_code error;
-    fs::create_directory_symlink(dir.Root(), dir.Root() / "probe-link", error);
-    if (error) return false;
-    fs::remove(dir.Root() / "probe-link", error);
-    return true;
 }
 
 TEST(FileLock, HeldFileRefusesEveryOtherHolderUntilReleased) {

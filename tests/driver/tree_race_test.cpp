@@ -22,6 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using driver_test::LinksWork;
 using driver_test::LogCapture;
 using driver_test::ScratchDir;
 
@@ -48,14 +49,6 @@ void MakeVictim(const ScratchDir& dir) {
     uint32_t attributes = 0;
     ASSERT_TRUE(GetPathAttributes(dir.Path(L"victim/ro.txt"), attributes));
     ASSERT_TRUE(SetPathAttributes(dir.Path(L"victim/ro.txt"), attributes | kAttrReadOnly));
-}
-
-bool LinksWork(const ScratchDir& dir) {
-    std::error_code error;
-    fs::create_directory_symlink(dir.Root(), dir.Root() / "probe-link", error);
-    if (error) return false;
-    fs::remove(dir.Root() / "probe-link", error);
-    return true;
 }
 
 // The seam's swap: the directory named `g_swap_name` is moved out of the

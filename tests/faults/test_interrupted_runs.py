@@ -95,13 +95,15 @@ class Run:
         return code, log_text(self.cwd) or []
 
 
-class InterruptedRuns(InstallerTestCase):
+class ProbedRunCase(InstallerTestCase):
+    """Runs of the program with test probes (SEA_ABORT_PROBE), each test
+    with a small installer of its own at hand."""
 
     ids = 0
 
     def next_id(self):
-        InterruptedRuns.ids += 1
-        return InterruptedRuns.ids
+        ProbedRunCase.ids += 1
+        return ProbedRunCase.ids
 
     def setUp(self):
         super().setUp()
@@ -117,6 +119,9 @@ class InterruptedRuns(InstallerTestCase):
         build_installer(stub or os.environ["SEA_EXE"], path,
                         archive if archive is not None else zip_bytes(entries, level=level))
         return path
+
+
+class InterruptedRuns(ProbedRunCase):
 
     def work_dirs(self, temp=None):
         return sorted(os.path.basename(p) for p in glob.glob(os.path.join(temp or self.temp, "I*")))

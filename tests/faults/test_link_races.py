@@ -29,10 +29,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
 sys.path.insert(0, HERE)
 sys.dont_write_bytecode = True
 
-from payload import build_installer, zip_bytes  # noqa: E402
-from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, host_to_program_path,  # noqa: E402
-                     launcher_bytes)
-from test_interrupted_runs import MARKER, PROBE, REMOVING, SUCCESS, TERMINATE_RUNNER, Run  # noqa: E402
+from seatest import IS_WINDOWS_BUILD, host_to_program_path, launcher_bytes  # noqa: E402
+from test_interrupted_runs import (MARKER, PROBE, REMOVING, SUCCESS, ProbedRunCase,  # noqa: E402
+                                   Run)
 
 SWAPPER = os.path.join(HERE, "link_swapper.py")
 CLEANUP = "User requested ABORT: Clean up temporary directory"
@@ -60,31 +59,15 @@ def snapshot(root):
     return seen
 
 
-class LinkRaces(InstallerTestCase):
+class LinkRaces(ProbedRunCase):
 
-    ids = 0
     scratch_for_others = True
-
-    def next_id(self):
-        LinkRaces.ids += 1
-        return LinkRaces.ids
-
-    def make(self, entries, name, stub=None):
-        path = os.path.join(self.scratch, name)
-        build_installer(stub or os.environ["SEA_EXE"], path, zip_bytes(entries))
-        return path
 
     def run_to_end(self, temp=None):
         return Run(self, self.small, temp or self.temp).finish()
 
     def setUp(self):
         super().setUp()
-        if not PROBE:
-            self.skipTest("SEA_ABORT_PROBE is not set (run through ctest)")
-        if IS_WINDOWS_BUILD and not TERMINATE_RUNNER:
-            self.skipTest("SEA_TERMINATE_RUNNER is not set (run through ctest)")
-        self.small = self.make([("Windows/install.exe", launcher_bytes()),
-                                ("InstallerData/data.bin", os.urandom(100000))], "small.exe")
         os.chmod(self.scratch, 0o755)
         self.victim = os.path.join(self.scratch, "victim")
         os.makedirs(os.path.join(self.victim, "sub"))
