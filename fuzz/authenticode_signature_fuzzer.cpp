@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sea_build/pe/authenticode_signature.h"
+#include "tools/sea_build/image_writer/authenticode_signature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> bytes(data, data + size);

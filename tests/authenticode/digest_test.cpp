@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/digest.h"
+#include "tools/sea_build/image_writer/digest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/authenticode_signature.h"
+#include "tools/sea_build/image_writer/authenticode_signature.h"
 
 #include <gtest/gtest.h>
 

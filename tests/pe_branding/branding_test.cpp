@@ -5,7 +5,7 @@
 #include <set>
 
 #include "tests/pe_branding/test_image.h"
-#include "tools/sea_build/pe/branding.h"
+#include "tools/sea_build/image_writer/branding.h"
 #include "pe/le_bytes.h"
 #include "pe/pe_image.h"
 

@@ -2,9 +2,9 @@
 // on what a vendor passes.
 #include <gtest/gtest.h>
 
-#include "tools/sea_build/pe/icon_file.h"
+#include "tools/sea_build/image_writer/icon_file.h"
 #include "pe/le_bytes.h"
-#include "tools/sea_build/pe/version_info.h"
+#include "tools/sea_build/image_writer/version_info.h"
 
 namespace {
 

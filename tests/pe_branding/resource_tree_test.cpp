@@ -4,7 +4,7 @@
 
 #include "tests/pe_branding/test_image.h"
 #include "pe/le_bytes.h"
-#include "tools/sea_build/pe/resource_tree.h"
+#include "tools/sea_build/image_writer/resource_tree.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sea_build/pe/resource_tree.h"
+#include "tools/sea_build/image_writer/resource_tree.h"
 
 struct TestSection {
     std::string name;

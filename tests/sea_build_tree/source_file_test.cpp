@@ -10,8 +10,8 @@
 
 #include "archive/status.h"
 #include "common/scratch_dir.h"
-#include "tools/sea_build/entry_stamp.h"
-#include "tools/sea_build/tree_walk.h"
+#include "tools/sea_build/tree/entry_stamp.h"
+#include "tools/sea_build/tree/tree_walk.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include "platform/command_args.h"
 #include "platform/console.h"
 #include "platform/memory_tuning.h"
-#include "tools/sea_build/builder.h"
-#include "tools/sea_build/external_signing.h"
-#include "tools/sea_build/inspect.h"
+#include "tools/sea_build/pack/builder.h"
+#include "tools/sea_build/sign/external_signing.h"
+#include "tools/sea_build/inspect/inspect.h"
 #include "tools/sea_build/options.h"
-#include "tools/sea_build/verify.h"
+#include "tools/sea_build/inspect/verify.h"
 
 int main(int argc, char** argv) {
     std::vector<std::wstring> arguments = GetCommandArguments(argc, argv);

@@ -1,4 +1,4 @@
-#include "tools/sea_build/entry_stamp.h"
+#include "tools/sea_build/tree/entry_stamp.h"
 
 #include "platform/environment.h"
 #include "platform/file_attributes.h"

@@ -1,4 +1,4 @@
-#include "tools/sea_build/inspect.h"
+#include "tools/sea_build/inspect/inspect.h"
 
 #include <cstdint>
 #include <cstring>
@@ -13,10 +13,10 @@
 #include "pe/signed_storage.h"
 #include "platform/console.h"
 #include "platform/format.h"
-#include "tools/sea_build/crc_storage.h"
-#include "tools/sea_build/payload.h"
+#include "tools/sea_build/inspect/crc_storage.h"
+#include "tools/sea_build/pack/payload.h"
 #include "tools/sea_build/progress.h"
-#include "tools/sea_build/windows_names.h"
+#include "tools/sea_build/tree/windows_names.h"
 
 namespace {
 

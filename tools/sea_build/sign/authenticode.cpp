@@ -1,4 +1,4 @@
-#include "tools/sea_build/authenticode.h"
+#include "tools/sea_build/sign/authenticode.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,8 +7,8 @@
 #include "pe/pe_image.h"
 #include "platform/file_stream.h"
 #include "platform/stream_seek.h"
-#include "tools/sea_build/branding_step.h"
-#include "tools/sea_build/signed_extent.h"
+#include "tools/sea_build/brand/branding_step.h"
+#include "tools/sea_build/sign/signed_extent.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/helper_programs.h"
+#include "tools/sea_build/sign/helper_programs.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/tree_walk.h"
+#include "tools/sea_build/tree/tree_walk.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/text.h"
-#include "tools/sea_build/windows_names.h"
+#include "tools/sea_build/tree/windows_names.h"
 
 namespace {
 

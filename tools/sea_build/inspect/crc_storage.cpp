@@ -1,4 +1,4 @@
-#include "tools/sea_build/crc_storage.h"
+#include "tools/sea_build/inspect/crc_storage.h"
 
 #include <new>
 

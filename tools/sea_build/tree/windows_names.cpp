@@ -1,4 +1,4 @@
-#include "tools/sea_build/windows_names.h"
+#include "tools/sea_build/tree/windows_names.h"
 
 #include <map>
 #include <set>
@@ -6,7 +6,7 @@
 #include "archive/entry_name.h"
 #include "platform/format.h"
 #include "platform/path.h"
-#include "tools/sea_build/upcase_table.h"
+#include "tools/sea_build/tree/upcase_table.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/signed_extent.h"
+#include "tools/sea_build/sign/signed_extent.h"
 
 #include "platform/file_stream.h"
 #include "platform/stream_seek.h"

@@ -1,4 +1,4 @@
-#include "tools/sea_build/signing.h"
+#include "tools/sea_build/sign/signing.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,10 +12,10 @@
 #include "platform/file_stream.h"
 #include "platform/process_capture.h"
 #include "platform/text.h"
-#include "tools/sea_build/certificate_check.h"
-#include "tools/sea_build/helper_programs.h"
-#include "tools/sea_build/payload.h"
-#include "tools/sea_build/signed_extent.h"
+#include "tools/sea_build/sign/certificate_check.h"
+#include "tools/sea_build/sign/helper_programs.h"
+#include "tools/sea_build/pack/payload.h"
+#include "tools/sea_build/sign/signed_extent.h"
 
 namespace {
 

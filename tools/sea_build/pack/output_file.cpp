@@ -1,4 +1,4 @@
-#include "tools/sea_build/output_file.h"
+#include "tools/sea_build/pack/output_file.h"
 
 #include "platform/directory_search.h"
 #include "platform/file_io.h"

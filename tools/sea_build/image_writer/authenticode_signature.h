@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sea_build/pe/digest.h"
+#include "tools/sea_build/image_writer/digest.h"
 
 // The digest algorithm and value that the SpcIndirectDataContent of an
 // Authenticode signature records.

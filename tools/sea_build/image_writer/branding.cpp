@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/branding.h"
+#include "tools/sea_build/image_writer/branding.h"
 
 #include <algorithm>
 #include <set>
@@ -6,7 +6,7 @@
 #include "resources/resource_ids.h"
 #include "pe/le_bytes.h"
 #include "pe/pe_image.h"
-#include "tools/sea_build/pe/resource_tree.h"
+#include "tools/sea_build/image_writer/resource_tree.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/icon_file.h"
+#include "tools/sea_build/image_writer/icon_file.h"
 
 #include "pe/le_bytes.h"
 

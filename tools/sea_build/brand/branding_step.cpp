@@ -1,10 +1,10 @@
-#include "tools/sea_build/branding_step.h"
+#include "tools/sea_build/brand/branding_step.h"
 
 #include <cstdio>
 
 #include "platform/file_stream.h"
 #include "platform/stream_seek.h"
-#include "tools/sea_build/pe/branding.h"
+#include "tools/sea_build/image_writer/branding.h"
 #include "pe/le_bytes.h"
 #include "pe/pe_image.h"
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/builder.h"
+#include "tools/sea_build/pack/builder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,18 +26,18 @@
 #include "platform/module.h"
 #include "platform/path.h"
 #include "platform/text.h"
-#include "tools/sea_build/branding_step.h"
-#include "tools/sea_build/authenticode.h"
-#include "tools/sea_build/entry_stamp.h"
-#include "tools/sea_build/external_signing.h"
-#include "tools/sea_build/helper_programs.h"
-#include "tools/sea_build/output_file.h"
-#include "tools/sea_build/payload.h"
+#include "tools/sea_build/brand/branding_step.h"
+#include "tools/sea_build/sign/authenticode.h"
+#include "tools/sea_build/tree/entry_stamp.h"
+#include "tools/sea_build/sign/external_signing.h"
+#include "tools/sea_build/sign/helper_programs.h"
+#include "tools/sea_build/pack/output_file.h"
+#include "tools/sea_build/pack/payload.h"
 #include "tools/sea_build/progress.h"
-#include "tools/sea_build/signing.h"
-#include "tools/sea_build/stub_image.h"
-#include "tools/sea_build/tree_walk.h"
-#include "tools/sea_build/windows_names.h"
+#include "tools/sea_build/sign/signing.h"
+#include "tools/sea_build/pack/stub_image.h"
+#include "tools/sea_build/tree/tree_walk.h"
+#include "tools/sea_build/tree/windows_names.h"
 
 namespace {
 

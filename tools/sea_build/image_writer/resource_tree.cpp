@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/resource_tree.h"
+#include "tools/sea_build/image_writer/resource_tree.h"
 
 #include <algorithm>
 #include <map>

@@ -1,14 +1,14 @@
-#include "tools/sea_build/external_signing.h"
+#include "tools/sea_build/sign/external_signing.h"
 
 #include <cstdio>
 
 #include "platform/console.h"
 #include "platform/file_stream.h"
 #include "platform/process_capture.h"
-#include "tools/sea_build/authenticode.h"
-#include "tools/sea_build/branding_step.h"
-#include "tools/sea_build/helper_programs.h"
-#include "tools/sea_build/output_file.h"
+#include "tools/sea_build/sign/authenticode.h"
+#include "tools/sea_build/brand/branding_step.h"
+#include "tools/sea_build/sign/helper_programs.h"
+#include "tools/sea_build/pack/output_file.h"
 
 namespace {
 

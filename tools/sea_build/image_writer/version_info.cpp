@@ -1,4 +1,4 @@
-#include "tools/sea_build/pe/version_info.h"
+#include "tools/sea_build/image_writer/version_info.h"
 
 #include <cwctype>
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/stub_image.h"
+#include "tools/sea_build/pack/stub_image.h"
 
 #include <algorithm>
 

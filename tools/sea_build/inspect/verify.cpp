@@ -1,4 +1,4 @@
-#include "tools/sea_build/verify.h"
+#include "tools/sea_build/inspect/verify.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,10 +10,10 @@
 #include "platform/process_capture.h"
 #include "platform/stream_seek.h"
 #include "platform/text.h"
-#include "tools/sea_build/helper_programs.h"
-#include "tools/sea_build/inspect.h"
-#include "tools/sea_build/payload.h"
-#include "tools/sea_build/signed_extent.h"
+#include "tools/sea_build/sign/helper_programs.h"
+#include "tools/sea_build/inspect/inspect.h"
+#include "tools/sea_build/pack/payload.h"
+#include "tools/sea_build/sign/signed_extent.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/sea_build/certificate_check.h"
+#include "tools/sea_build/sign/certificate_check.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include "platform/format.h"
 #include "platform/process_capture.h"
 #include "platform/text.h"
-#include "tools/sea_build/helper_programs.h"
+#include "tools/sea_build/sign/helper_programs.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/sea_build/pe/icon_file.h"
-#include "tools/sea_build/pe/version_info.h"
+#include "tools/sea_build/image_writer/icon_file.h"
+#include "tools/sea_build/image_writer/version_info.h"
 
 struct Branding {
     std::vector<IconImage> icon;           // empty: the icons stay

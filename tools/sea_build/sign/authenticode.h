@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sea_build/pe/authenticode_signature.h"
+#include "tools/sea_build/image_writer/authenticode_signature.h"
 
 // Where a PE file keeps what signing changes: the checksum, the security
 // directory entry and the certificate table it points to (size 0: none).
