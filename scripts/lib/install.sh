@@ -7,18 +7,25 @@
 #   sea_install GROUP...          install the missing packages of these groups
 #   sea_install_locales NAME...   generate missing UTF-8 locales (en_US ...)
 #   sea_host_runs_32bit           true when this kernel runs 32-bit x86 code
+#   sea_fetch_zstd_source [DIR]   Debian's Zstandard sources for the MinGW
+#                                 builds, unpacked into DIR/zstd (build/deps)
 #
-# SEA_SKIP_INSTALL=1 turns sea_install and sea_install_locales into no-ops.
+# SEA_SKIP_INSTALL=1 turns sea_install and sea_install_locales into no-ops
+# (and keeps sea_fetch_zstd_source from adding a deb-src entry).
 
 # --- Package groups -----------------------------------------------------------
 # Tools the scripts themselves run that a minimal system lacks.
 sea_group_base=(
   file                    # wine-run.sh and test.sh tell PE32 from PE32+
 )
-# The Linux build: compilers, CMake, zlib; GoogleTest and Python are needed
-# as soon as a preset with the tests is configured (native, win32, win64).
+# The Linux build: compilers, CMake, zlib, the codecs (the LZMA SDK's C
+# sources, compiled for every build, and Zstandard); GoogleTest and Python
+# are needed as soon as a preset with the tests is configured (native,
+# win32, win64). dpkg-dev unpacks the Zstandard source package the MinGW
+# builds compile (sea_fetch_zstd_source).
 sea_group_build=(
   cmake ninja-build g++ make zlib1g-dev googletest python3
+  lzma-dev libzstd-dev dpkg-dev
 )
 # The Windows builds and Wine, common to both architectures.
 sea_group_windows=(
@@ -142,4 +149,74 @@ sea_host_runs_32bit() {
   "$probe" 2>/dev/null || status=$?
   rm -f "$probe"
   [ "$status" -eq 42 ]
+}
+
+# --- Zstandard sources for the MinGW builds -------------------------------------
+# MinGW-w64 has no Zstandard library in Debian, so the Windows builds compile
+# the Debian source package of the very version libzstd-dev has here (the
+# same code as the Linux builds). It is unpacked into DIR/zstd (default
+# build/deps, the place CMake looks: SEA_DEPS_DIR) and marked with its
+# version; a matching copy is kept. Without a deb-src entry for Debian's
+# mirrors, one is added beside the system's lists in a file of our own.
+sea_zstd_deb_src=/etc/apt/sources.list.d/quillora-sea-deb-src
+sea_add_deb_src() {
+  # deb822 stanzas of Debian's mirrors, as deb-src ...
+  cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '
+    BEGIN { RS = ""; ORS = "\n\n" }
+    /(^|\n)Types:[^\n]*deb([ \t]|$|\n)/ && /(^|\n)URIs:[^\n]*debian/ && !/(^|\n)Enabled: *no/ {
+      out = ""; n = split($0, line, "\n")
+      for (k = 1; k <= n; k++) {
+        if (line[k] ~ /^#/) continue
+        if (line[k] ~ /^Types:/) line[k] = "Types: deb-src"
+        out = out line[k] "\n"
+      }
+      printf "%s\n", out }' > "$sea_zstd_deb_src.sources.new"
+  # ... and one-line entries.
+  cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+    awk '$1 == "deb" && /debian/ { $1 = "deb-src"; print }' > "$sea_zstd_deb_src.list.new"
+  local f
+  for f in sources list; do
+    if [ -s "$sea_zstd_deb_src.$f.new" ]; then mv "$sea_zstd_deb_src.$f.new" "$sea_zstd_deb_src.$f"
+    else rm -f "$sea_zstd_deb_src.$f.new"; fi
+  done
+}
+
+# apt-get source of libzstd VERSION into the current directory.
+sea_zstd_apt_source() {
+  apt-get source -q "libzstd=$1" >apt-get-source.log 2>&1
+}
+
+sea_fetch_zstd_source() {
+  local deps=${1:-build/deps} version tmp dir used
+  version=$(dpkg-query -W -f='${Version}' libzstd-dev 2>/dev/null) ||
+    { echo "libzstd-dev is not installed: no Zstandard version to fetch the sources of" >&2; return 1; }
+  if [ "$(head -n 1 "$deps/zstd/.debian-version" 2>/dev/null)" = "$version" ]; then return 0; fi
+  if ! apt-cache showsrc libzstd 2>/dev/null | grep -qx "Version: $version"; then
+    if [ "${SEA_SKIP_INSTALL:-0}" = 1 ]; then
+      echo "apt knows no source package libzstd $version (a deb-src entry is missing; SEA_SKIP_INSTALL=1 adds none)" >&2
+      return 1
+    fi
+    sea_sudo bash -c "$(declare -p sea_zstd_deb_src); $(declare -f sea_add_deb_src); sea_add_deb_src"
+    sea_apt_update
+  fi
+  printf '\n== Fetching the Zstandard sources (libzstd %s) into %s/zstd ==\n' "$version" "$deps"
+  mkdir -p "$deps"
+  tmp=$(mktemp -d "$deps/.zstd.XXXXXX")
+  used=$version
+  if ! (cd "$tmp" && sea_zstd_apt_source "$version"); then
+    # A mirror without the sources of a security update: the newest source
+    # of the same upstream release that can be had, said out loud.
+    cat "$tmp/apt-get-source.log" >&2
+    used=$(apt-cache showsrc libzstd 2>/dev/null | sed -n 's/^Version: //p' |
+      grep -F "${version%-*}-" | grep -vxF "$version" | sort -V -r | head -n 1)
+    if [ -z "$used" ] || ! (cd "$tmp" && sea_zstd_apt_source "$used"); then
+      rm -rf "$tmp"; echo "apt-get source libzstd=$version failed" >&2; return 1
+    fi
+    echo "WARNING: the sources of libzstd $version cannot be fetched; the MinGW builds use $used (upstream ${version%-*})" >&2
+  fi
+  dir=$(find "$tmp" -mindepth 1 -maxdepth 1 -type d -name 'libzstd-*' -print -quit)
+  [ -n "$dir" ] && [ -f "$dir/lib/zstd.h" ] ||
+    { rm -rf "$tmp"; echo "the libzstd source package holds no lib/zstd.h" >&2; return 1; }
+  printf '%s\n%s\n' "$version" "$used" > "$dir/.debian-version"
+  rm -rf "$deps/zstd" && mv "$dir" "$deps/zstd" && rm -rf "$tmp"
 }
