@@ -42,6 +42,7 @@ ALFile::~ALFile() {
 int32_t ALFile::Open() {
     if (status.GetStatusCode() < 0) return status.GetStatusCode();
     if (descriptor_ != -1) Close();
+    if (borrowed_ != -1) return OpenBorrowed();
     int error = 0;
     descriptor_ = FileOpenRead(GetName(), &error);
     if (descriptor_ == -1) {
@@ -60,6 +61,25 @@ int32_t ALFile::Open() {
     size = BoundedSize(static_cast<int32_t>(static_cast<uint32_t>(file_size)));
     time_date.FromTm(modified);
     LoadAttributes();
+    return status.GetStatusCode();
+}
+
+int32_t ALFile::OpenBorrowed() {
+    int error = 0;
+    if (!FileSeek(borrowed_, 0, &error)) {
+        return status.SetError(AL_CANT_OPEN_FILE,
+                               L"File open failure.  Open of %s returned errno = %d", GetName(),
+                               static_cast<int32_t>(error));
+    }
+    descriptor_ = borrowed_;
+    if (ALStorage::Open() < 0) return status.GetStatusCode();
+    const int64_t length = FileLength(descriptor_);
+    if (length < 0) {
+        return status.SetError(AL_CANT_OPEN_FILE,
+                               L"Couldn't get time, date, and size information for %s.  errno = %d.",
+                               GetName(), static_cast<int32_t>(EBADF));
+    }
+    size = BoundedSize(static_cast<int32_t>(static_cast<uint32_t>(length)));
     return status.GetStatusCode();
 }
 
@@ -114,6 +134,12 @@ int32_t ALFile::CreateTemporary() {
 }
 
 int32_t ALFile::Close() {
+    if (descriptor_ != -1 && descriptor_ == borrowed_) {
+        // The caller's file stays open; it was only read.
+        descriptor_ = -1;
+        ALStorage::Close();
+        return status.GetStatusCode();
+    }
     if (descriptor_ == -1) {
         // Nothing is open (a directory member, a failed creation): only the
         // buffer goes, so that objects left in an entry list hold no buffer.

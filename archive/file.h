@@ -54,16 +54,25 @@ public:
 
     bool IsOpen() const { return descriptor_ != -1; }
 
+    // Reads an already open file (a platform/file_io.h descriptor that the
+    // caller keeps open) instead of opening the name, which stays for the
+    // messages: Open starts at its first byte and takes the size from the
+    // descriptor (time stamp and attributes stay unset); Close leaves it
+    // open. Read access only.
+    void ReadOpenFile(int descriptor) { borrowed_ = descriptor; }
+
 protected:
     // The open file's descriptor (-1: none), for subclasses that check what
     // they opened before they read it.
     int descriptor() const { return descriptor_; }
 
 private:
+    int32_t OpenBorrowed();
     int32_t CreateNamed();
     int32_t CreateTemporary();
     int OpenForWriting(int* error);
     void StampLastWriteTime();
 
     int descriptor_ = -1;
+    int borrowed_ = -1;  // ReadOpenFile's descriptor, not owned
 };

@@ -13,6 +13,7 @@
 #include "sea/extract_context.h"
 #include "sea/log.h"
 #include "sea/options.h"
+#include "sea/own_file.h"
 #include "sea/progress_dialog.h"
 #include "sea/run_state.h"
 #include "sea/tree_removal.h"
@@ -97,6 +98,9 @@ void WriteClosingBanner(int32_t exit_code) {
 }
 
 int SeaEntry(void* instance, const wchar_t* arguments) {
+    // Before anything reads a file: the own file stays held until the
+    // launcher has been started.
+    HoldOwnFile();
     const Options options(arguments ? arguments : L"");
     const RunMode mode = options.GetRunMode();
     CopyHeapOptions(options);
@@ -111,6 +115,7 @@ int SeaEntry(void* instance, const wchar_t* arguments) {
     } else {
         RunWithDialog(instance);
     }
+    ReleaseOwnFile();
 
     const int32_t exit_code = WaitForLauncher();
     CleanUpAfterAbort();

@@ -52,7 +52,7 @@ int PrepareWorkDir(ExtractContext& ctx) {
     EnterBaseFolder(ctx);
     if (!CreateWorkDir(ctx)) return 0;
     if (AbortRequested(ctx, AbortCleanup::kRemove)) return 0;
-    if (!CheckOwnFile(ctx, GetOwnModulePath())) return 0;
+    if (!CheckOwnFile(ctx, GetOwnModulePath(), g_run.own_image)) return 0;
     return CheckFreeSpace(ctx);
 }
 
@@ -62,7 +62,9 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
     const std::wstring own_path = GetOwnModulePath();
     int32_t result;
     {
+        // The archive reads the file held since start-up, never the path.
         ALFile own(own_path.c_str(), ALStorage::kDefaultBufferSize, NameCaseIgnore);
+        own.ReadOpenFile(g_run.own_image.descriptor);
         ALPkArchive archive(own);
         // The signature's check and the archive read one descriptor; a
         // signed file's archive ends where its certificate table begins.

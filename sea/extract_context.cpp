@@ -59,10 +59,7 @@ bool RemoveWorkDir(ExtractContext& ctx) {
     return RemoveDir(ctx.work_dir_full);
 }
 
-void CloseOwnFile(ExtractContext& ctx) {
-    if (ctx.own_file) std::fclose(ctx.own_file);
-    ctx.own_file = nullptr;
-}
+void CloseOwnFile(ExtractContext& ctx) { ctx.own_file = -1; }
 
 bool EnterWorkDir(ExtractContext& ctx) { return ctx.sources.enter_dir(ctx.work_dir_path); }
 

@@ -23,7 +23,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -69,7 +68,7 @@ struct ExtractContext {
     std::wstring own_path;       // the running executable
     std::wstring own_name;       // its file name without extension
     std::wstring own_extension;  // with the leading '.'
-    FILE* own_file = nullptr;    // open from the own-file check to the free-space rule
+    int own_file = -1;           // the held own file, in use from the own-file check to the free-space rule
     int64_t compressed_size = 0; // own file length less the bytes read at its start
 
     std::wstring launcher;       // launcher candidate inside the working directory
@@ -84,7 +83,7 @@ void RestoreStartingDir(ExtractContext& ctx);
 // keeps the path either way, so that a tree left behind can still be
 // removed at the end of the run.
 bool RemoveWorkDir(ExtractContext& ctx);
-// Closes the own file if it is open.
+// Ends the use of the own file (the held descriptor itself stays open).
 void CloseOwnFile(ExtractContext& ctx);
 // Makes the working directory current (entries are extracted relative to it).
 bool EnterWorkDir(ExtractContext& ctx);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/own_image.h"
 #include "platform/process.h"
 
 struct RunState {
@@ -30,6 +31,9 @@ struct RunState {
     std::wstring min_heap;
     bool max_heap_given = false;
     std::wstring max_heap;
+    // The program's own file, held from start-up to the launch (entry
+    // function): every read of the own file goes through it.
+    OwnImage own_image;
     // Logging (entry function): switch, directory (256 chars), hold flag.
     bool logging = false;
     std::wstring log_directory;

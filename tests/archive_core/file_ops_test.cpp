@@ -55,6 +55,27 @@ TEST_F(FileOps, OpenOfMissingFileRecordsErrno) {
     EXPECT_FALSE(fs::exists("missing.txt"));
 }
 
+TEST_F(FileOps, AnOpenFileIsReadWithoutOpeningTheName) {
+    WriteFileBytes("held.bin", "0123456789");
+    int error = 0;
+    const int fd = FileOpenRead(L"held.bin", &error);
+    ASSERT_NE(fd, -1);
+    ASSERT_TRUE(FileSeek(fd, 7, &error));
+    ALFile file(L"no such name");
+    file.ReadOpenFile(fd);
+    ASSERT_EQ(file.Open(), AL_NO_ERRORS);
+    EXPECT_EQ(file.GetSize(), 10);
+    uint8_t bytes[10] = {};
+    EXPECT_EQ(file.ReadBuffer(bytes, 10), 10) << "from the first byte, wherever the file stood";
+    EXPECT_EQ(std::string(bytes, bytes + 10), "0123456789");
+    EXPECT_EQ(file.Close(), AL_NO_ERRORS);
+    EXPECT_EQ(FileLength(fd), 10) << "Close leaves the caller's file open";
+    ASSERT_EQ(file.Open(), AL_NO_ERRORS);
+    EXPECT_EQ(file.ReadChar(), '0');
+    file.Close();
+    EXPECT_TRUE(FileClose(fd));
+}
+
 TEST_F(FileOps, OpenTakesSizeTimeAndReadOnlyFromFileSystem) {
     WriteFileBytes("ro.txt", "twelve bytes");
     const int64_t modified = AfternoonInstant();
