@@ -7,7 +7,10 @@
 //   SEA_TEST_PAUSE_AT=S   pauses the run at step S: "abort-N" (just before
 //                         the Nth abort test) or a step of the working
 //                         directory's life ("created", "marked", "unmarked",
-//                         "scavenging"; sea/run_marker.h), or "descent:NAME"
+//                         "scavenging"; sea/run_marker.h), a step of the
+//                         hold on the program's own file ("own-path": its
+//                         path is known, nothing is open; "own-held": it is
+//                         open and checked; sea/own_file.h), or "descent:NAME"
 //                         (a tree removal has listed a directory named NAME
 //                         and is about to enter it). The probe writes
 //                         S into SEA_TEST_PAUSE_DIR/paused and waits until
@@ -37,6 +40,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "sea/extract_context.h"
+#include "sea/own_file.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
 #include "sea/tree_removal.h"
@@ -71,6 +75,10 @@ void CountAbortTest() {
 }
 
 void OnWorkDirStep(const wchar_t* step) { PauseIfAt(step); }
+
+void OnOwnFileStep(OwnFileStep step) {
+    PauseIfAt(step == OwnFileStep::kPathTaken ? L"own-path" : L"own-held");
+}
 
 void OnTreeDescent(const std::wstring& path) {
     size_t sep = path.find_last_of(L"\\/");
@@ -117,6 +125,7 @@ struct InstallProbe {
             GetEnvVar(L"SEA_TEST_PAUSE_DIR", 4096, g_pause_dir)) {
             g_work_dir_step_probe = OnWorkDirStep;
             g_tree_descent_probe = OnTreeDescent;
+            g_own_file_probe = OnOwnFileStep;
         } else {
             g_pause_at.clear();
         }
