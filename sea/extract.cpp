@@ -16,7 +16,6 @@
 #include "archive/pk_archive.h"
 #include "archive/prototype_set.h"
 #include "pe/signed_storage.h"
-#include "platform/module.h"
 #include "sea/dialog_state.h"
 #include "sea/extract_context.h"
 #include "sea/free_space.h"
@@ -52,14 +51,14 @@ int PrepareWorkDir(ExtractContext& ctx) {
     EnterBaseFolder(ctx);
     if (!CreateWorkDir(ctx)) return 0;
     if (AbortRequested(ctx, AbortCleanup::kRemove)) return 0;
-    if (!CheckOwnFile(ctx, GetOwnModulePath(), g_run.own_image)) return 0;
+    if (!CheckOwnFile(ctx, g_run.own_path, g_run.own_image)) return 0;
     return CheckFreeSpace(ctx);
 }
 
 // Checks the own file's certificate table, reads the payload's directory
 // and extracts every entry into the working directory (steps 11 to 17).
 int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
-    const std::wstring own_path = GetOwnModulePath();
+    const std::wstring own_path = g_run.own_path;
     int32_t result;
     {
         // The archive reads the file held since start-up, never the path.

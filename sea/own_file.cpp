@@ -51,10 +51,10 @@ void LogImageCheck(const OwnImage& held) {
 OwnFileProbe g_own_file_probe = nullptr;
 
 void HoldOwnFile() {
-    const std::wstring path = GetOwnModulePath();
+    g_run.own_path = GetOwnModulePath();
     if (g_own_file_probe) g_own_file_probe(OwnFileStep::kPathTaken);
     CloseOwnImage(g_run.own_image);
-    if (!path.empty()) OpenOwnImage(path, g_run.own_image);
+    if (!g_run.own_path.empty()) OpenOwnImage(g_run.own_path, g_run.own_image);
     if (g_own_file_probe) g_own_file_probe(OwnFileStep::kHeld);
 }
 

@@ -34,6 +34,8 @@ struct RunState {
     // The program's own file, held from start-up to the launch (entry
     // function): every read of the own file goes through it.
     OwnImage own_image;
+    // The program's path as taken for that (entry function).
+    std::wstring own_path;
     // Logging (entry function): switch, directory (256 chars), hold flag.
     bool logging = false;
     std::wstring log_directory;
