@@ -12,6 +12,8 @@ from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, exit_status, host_to_p
                      launcher_bytes, log_text)
 
 SEP = "\\" if IS_WINDOWS_BUILD else "/"
+OWN_FILE_UNCHECKED = ("The installer's file is held from start-up, but it cannot be compared "
+                      "with the running program: ")
 
 
 def read_record(work_dir):
@@ -189,6 +191,11 @@ class Extraction(InstallerTestCase):
                          "*** The process has terminated with an exit code of 0 ***",
                          ""]  # the last line break
                 log = log_text(self.scratch)
+                # Wine cannot compare the held own file with the running
+                # image, and the log says so once; elsewhere it can.
+                unchecked = [l for l in log if l.startswith(OWN_FILE_UNCHECKED)]
+                self.assertEqual(len(unchecked), 1 if IS_WINDOWS_BUILD else 0, log)
+                log = [l for l in log if l not in unchecked]
                 self.assertEqual(log[:len(head)], head)
                 # Access control: an elevated administrator gets the protected
                 # list (or the default one when it cannot be built), anyone

@@ -150,8 +150,10 @@ class Faults(InstallerTestCase):
         # The line each abort test follows in the log of a whole run.
         verdict = [l for l in success_log if l in ("Verified.", "Verifying...")]
         self.assertEqual(len(verdict), 1, success_log)
+        # Under Wine the own-file check adds a line before abort test 5.
+        unchecked = [l for l in success_log if l.startswith("The installer's file is held from ")]
         before = {1: "Dialog: Preparing to install...",
-                  3: verdict[0], 4: verdict[0], 5: verdict[0],
+                  3: verdict[0], 4: verdict[0], 5: (unchecked or verdict)[0],
                   6: "Retrieved free disk space... ",
                   7: "Comparing free disk space... ", 8: "Comparing free disk space... ",
                   9: "Comparing free disk space... "}
