@@ -13,7 +13,7 @@
 //   5  ChooseBaseFolder                    6  abort test 2 (kNone); EnterBaseFolder
 //   7  CreateWorkDir                       8  abort test 3 (kRemove)
 //   9  CheckOwnFile (abort tests 4, 5)    10  CheckFreeSpace (abort test 6)
-//  11  own path again                     12  archive on the own path; ReadDirectory
+//  11  the own path taken at start-up     12  archive on the held own file; ReadDirectory
 //  13  EnterWorkDir                       14  abort test 7 (kRestoreRemove)
 //  15  Extract; a non-zero result goes to LogStatusCodeText
 //  16  abort test 8 (kRestoreRemove)      17  negative result: FailExtraction
