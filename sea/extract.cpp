@@ -20,6 +20,7 @@
 #include "sea/dialog_state.h"
 #include "sea/extract_context.h"
 #include "sea/free_space.h"
+#include "sea/held_tree.h"
 #include "sea/launch.h"
 #include "sea/launcher_config.h"
 #include "sea/location_file.h"
@@ -35,12 +36,12 @@
 namespace {
 
 // Inflate and copy decompressors, one file storage: what every payload
-// entry needs.
-ALPrototypeSet PayloadPrototypes() {
+// entry needs. Files are made in the held tree only.
+ALPrototypeSet PayloadPrototypes(const HeldTree& tree) {
     ALPrototypeSet prototypes;
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
-    prototypes.AddStorage(ALFile(L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
+    prototypes.AddStorage(HeldTreeFile(&tree, L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
     return prototypes;
 }
 
@@ -58,7 +59,7 @@ int PrepareWorkDir(ExtractContext& ctx) {
 
 // Checks the own file's certificate table, reads the payload's directory
 // and extracts every entry into the working directory (steps 11 to 17).
-int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
+int ExtractPayload(ExtractContext& ctx, ALEntryList& list, HeldTree& tree) {
     const std::wstring own_path = GetOwnModulePath();
     int32_t result;
     {
@@ -78,9 +79,10 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
         archive.ReadDirectory(list);
         // The marker must never stand in the way of a payload's own file.
         if (PayloadNamesMarker(list)) UnmarkWorkDir(ctx);
-        // Entries are created relative to the current directory: nowhere
-        // but in the working directory.
+        // Entries are created relative to the held working directory; it
+        // is the current directory too, as the launcher expects.
         const bool entered = EnterWorkDir(ctx);
+        tree.SetRoot(ctx.work_dir);
         if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
         result = entered ? archive.Extract(list) : AL_CANT_OPEN_FILE;
     }
@@ -104,11 +106,12 @@ int ExtractFile() {
     WriteLog(L"Extracting files.");
     ShowPreparing();
 
+    HeldTree tree;
     ALSimpleMonitor monitor(MonitorCallback);
-    ALEntryList list(&monitor, PayloadPrototypes());
+    ALEntryList list(&monitor, PayloadPrototypes(tree));
     ExtractContext ctx;
 
     if (!PrepareWorkDir(ctx)) return 0;
-    if (!ExtractPayload(ctx, list)) return 0;
+    if (!ExtractPayload(ctx, list, tree)) return 0;
     return StartInstaller(ctx);
 }
