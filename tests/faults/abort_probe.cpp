@@ -9,7 +9,9 @@
 //                         directory's life ("created", "marked", "unmarked",
 //                         "scavenging"; sea/run_marker.h), or "descent:NAME"
 //                         (a tree removal has listed a directory named NAME
-//                         and is about to enter it). The probe writes
+//                         and is about to enter it), or "entry:NAME" (the
+//                         extraction is about to make the entry whose last
+//                         name component is NAME). The probe writes
 //                         S into SEA_TEST_PAUSE_DIR/paused and waits until
 //                         SEA_TEST_PAUSE_DIR/resume exists (two minutes at
 //                         most), so that a test can act while the run stands
@@ -37,6 +39,7 @@
 #include "platform/path.h"
 #include "platform/text.h"
 #include "sea/extract_context.h"
+#include "sea/held_tree.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
 #include "sea/tree_removal.h"
@@ -72,10 +75,14 @@ void CountAbortTest() {
 
 void OnWorkDirStep(const wchar_t* step) { PauseIfAt(step); }
 
-void OnTreeDescent(const std::wstring& path) {
+std::wstring LastComponent(const std::wstring& path) {
     size_t sep = path.find_last_of(L"\\/");
-    PauseIfAt(L"descent:" + (sep == std::wstring::npos ? path : path.substr(sep + 1)));
+    return sep == std::wstring::npos ? path : path.substr(sep + 1);
 }
+
+void OnTreeDescent(const std::wstring& path) { PauseIfAt(L"descent:" + LastComponent(path)); }
+
+void OnTreeEntry(const wchar_t* name) { PauseIfAt(L"entry:" + LastComponent(name)); }
 
 // Line 1: "cwd=" and the current directory. Then "tree=missing", or one
 // line per entry below the working directory ("/"-separated, sorted), with
@@ -117,6 +124,7 @@ struct InstallProbe {
             GetEnvVar(L"SEA_TEST_PAUSE_DIR", 4096, g_pause_dir)) {
             g_work_dir_step_probe = OnWorkDirStep;
             g_tree_descent_probe = OnTreeDescent;
+            g_tree_entry_probe = OnTreeEntry;
         } else {
             g_pause_at.clear();
         }
