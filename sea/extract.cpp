@@ -94,7 +94,7 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list, HeldTree& tree) {
 
 // Heap options, location file and launch (steps 18 to 21).
 int StartInstaller(ExtractContext& ctx) {
-    if (g_run.min_heap_given || g_run.max_heap_given) PatchHeapSizes(ctx.work_dir_path);
+    if (g_run.min_heap_given || g_run.max_heap_given) PatchHeapSizesIn(ctx.work_dir);
     if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
     if (!WriteLocationFile(ctx)) return 0;
     return LaunchInstaller(ctx);
