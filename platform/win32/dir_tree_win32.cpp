@@ -22,6 +22,11 @@ namespace {
 
 constexpr ACCESS_MASK kWriteAccess = GENERIC_READ | GENERIC_WRITE;
 
+// NtSetInformationFile and its class FileRenameInformation, whose record
+// is laid out as FILE_RENAME_INFO.
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+const FILE_INFORMATION_CLASS kFileRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
+
 int ErrnoOf(DWORD error) {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
@@ -136,6 +141,8 @@ int OpenChildFileRead(const DirHandle* parent, const std::wstring& name, int* er
 }
 
 bool RenameChildEntry(const DirHandle* parent, const std::wstring& from, const std::wstring& to) {
+    static const auto set_information = reinterpret_cast<NtSetInformationFileFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
     DWORD win = 0;
     HANDLE handle = OpenInDir(parent, from, DELETE, FILE_SHARE_READ, FILE_NON_DIRECTORY_FILE, win);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -146,9 +153,13 @@ bool RenameChildEntry(const DirHandle* parent, const std::wstring& from, const s
     info->RootDirectory = NativeDirHandle(parent);
     info->FileNameLength = static_cast<DWORD>(bytes);
     CopyMemory(info->FileName, to.data(), bytes);
-    const bool renamed = to.find_first_of(L"\\/:") == std::wstring::npos &&
-                         SetFileInformationByHandle(handle, FileRenameInfo, info,
-                                                    static_cast<DWORD>(buffer.size())) != 0;
+    // The system call itself: the name is relative to the parent's
+    // handle, which SetFileInformationByHandle does not take everywhere
+    // (Wine reads the name as a path).
+    IO_STATUS_BLOCK io;
+    const bool renamed = set_information && to.find_first_of(L"\\/:") == std::wstring::npos &&
+                         set_information(handle, &io, info, static_cast<ULONG>(buffer.size()),
+                                         kFileRenameInformation) >= 0;
     CloseHandle(handle);
     return renamed;
 }
