@@ -149,12 +149,15 @@ int32_t ALFile::Close() {
     FlushBuffer();
     const int64_t length = FileLength(descriptor_);
     if (length >= 0) size = BoundedSize(static_cast<int32_t>(static_cast<uint32_t>(length)));
-    const bool restore = created && time_date.IsSet();
-    if (restore) StampLastWriteTime();
+    // Time stamp and attributes go to the file this object wrote, through
+    // its own descriptor: never to whatever its name may stand for by now.
+    if (created && time_date.IsSet()) {
+        StampLastWriteTime();
+        FileSetAttributes(descriptor_, NativeAttributes());
+    }
     FileClose(descriptor_);
     descriptor_ = -1;
     ALStorage::Close();
-    if (restore) ApplyAttributes();
     created = 0;
     return status.GetStatusCode();
 }
@@ -361,7 +364,7 @@ int32_t ALFile::LoadAttributes() {
     return AL_NO_ERRORS;
 }
 
-void ALFile::ApplyAttributes() {
+uint32_t ALFile::NativeAttributes() const {
     uint32_t native = 0;
     if (!attributes.ClearAll()) {
         if (attributes.ReadOnly()) native |= kAttrReadOnly;
@@ -369,5 +372,7 @@ void ALFile::ApplyAttributes() {
         if (attributes.System()) native |= kAttrSystem;
         if (attributes.Archive()) native |= kAttrArchive;
     }
-    WriteAttributes(GetName(), native);
+    return native;
 }
+
+void ALFile::ApplyAttributes() { WriteAttributes(GetName(), NativeAttributes()); }

@@ -49,8 +49,12 @@ public:
     // Reads the file's attributes into the set; -1995 (not recorded in the
     // status) when they cannot be read.
     int32_t LoadAttributes();
-    // Writes the set to the file (all cleared when the clear-all bit is set).
+    // Writes the set to the file by its name (all cleared when the
+    // clear-all bit is set). A created file gets them at Close through its
+    // descriptor instead.
     void ApplyAttributes();
+    // The set in the system's bits (platform/file_attributes.h).
+    uint32_t NativeAttributes() const;
 
     bool IsOpen() const { return descriptor_ != -1; }
 
@@ -65,12 +69,15 @@ protected:
     // The open file's descriptor (-1: none), for subclasses that check what
     // they opened before they read it.
     int descriptor() const { return descriptor_; }
+    // Creates or truncates the named file for writing and returns its
+    // descriptor (-1 with *error set to an errno value). A subclass may
+    // create it somewhere else than relative to the current directory.
+    virtual int OpenForWriting(int* error);
 
 private:
     int32_t OpenBorrowed();
     int32_t CreateNamed();
     int32_t CreateTemporary();
-    int OpenForWriting(int* error);
     void StampLastWriteTime();
 
     int descriptor_ = -1;

@@ -32,6 +32,34 @@ enum class ChildOpenResult {
 // with kOpened.
 ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, DirHandle** child);
 
+// Creates the child directory `name` of `parent` unless it exists, with the
+// access it inherits, and opens it as OpenChildDir does: a link, a file or
+// another reparse point at the name is never entered (kNotDirectory).
+ChildOpenResult CreateChildDir(const DirHandle* parent, const std::wstring& name, DirHandle** child);
+
+// Creates or opens the file `name` of `parent` for reading and writing and
+// truncates it, never through a link: a link, a directory, a device or a
+// file with another name elsewhere (more than one link) is refused before
+// anything is written. A read-only file loses its read-only attribute
+// through its own handle first. Returns a descriptor of platform/file_io.h
+// (-1 on failure, *error set to an errno value: ENOTDIR for what may not
+// be written through).
+int CreateChildFile(const DirHandle* parent, const std::wstring& name, int* error);
+// Opens the plain file `name` of `parent` for reading, never through a
+// link. -1 on failure.
+int OpenChildFileRead(const DirHandle* parent, const std::wstring& name, int* error);
+// Renames the entry `from` of `parent` to `to` in the same directory,
+// replacing what `to` named (a link there goes itself, its target stays).
+bool RenameChildEntry(const DirHandle* parent, const std::wstring& from, const std::wstring& to);
+
+// A program file held open from its check to its start: readable and
+// executable by everyone, but neither written, renamed nor deleted while
+// held (Windows; POSIX holds the descriptor of the file it checked).
+struct HeldFile;
+// Opens the plain file `name` of `parent` that way, never through a link.
+HeldFile* HoldChildFile(const DirHandle* parent, const std::wstring& name);
+void ReleaseHeldFile(HeldFile* file);
+
 // The entries of a held directory ("." and ".." left out), with the
 // kAttr... bits of platform/file_attributes.h as the listing saw them.
 bool ListDirHandle(const DirHandle* dir, std::vector<DirEntry>& entries);
@@ -65,3 +93,9 @@ bool ClearDirReadOnly(const DirHandle* dir);
 // that applies to it grants a right to change it to anyone but those and
 // the token's user.
 bool IsPrivateToCaller(const DirHandle* dir);
+// True when someone but the user this process runs as, LocalSystem and
+// BUILTIN\Administrators (POSIX: the superuser) may create, change or
+// remove entries of a held directory: its owner is another user, or an
+// access entry grants others a right to change it (POSIX: writable by its
+// group or by others). False too when that cannot be read.
+bool LetsOthersChange(const DirHandle* dir);

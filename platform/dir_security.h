@@ -27,6 +27,11 @@ AdminCheck CheckElevatedAdmin();
 // ("AllocateAndInitializeSid Error %u", "SetEntriesInAcl Error %u", ...).
 struct DirSecurity;
 DirSecurity* BuildDirSecurity();
+// The security of a directory private to the caller, for one made where
+// others may write: a protected list of full control for the token's user,
+// BUILTIN\Administrators and LocalSystem only, inherited below it (POSIX:
+// mode 0700). Null on failure, silently.
+DirSecurity* BuildPrivateDirSecurity();
 void FreeDirSecurity(DirSecurity* security);
 
 // Creates one directory, with `security` or (null) with default security.

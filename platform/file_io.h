@@ -49,6 +49,11 @@ int32_t CurrentTimeZoneBiasMinutes();
 // already express UTC; creation and access times stay as they are.
 bool FileSetLastWriteDos(int fd, uint16_t dos_date, uint16_t dos_time);
 
+// Writes the attribute bits (platform/file_attributes.h; 0 stands for
+// "normal") to an open file through its own handle. POSIX: read-only is
+// the owner's write permission, the other bits are ignored.
+bool FileSetAttributes(int fd, uint32_t attributes);
+
 // The attribute bits (platform/file_attributes.h) that this system keeps on
 // files: read-only, hidden, system, archive on Windows; read-only on POSIX.
 uint32_t NativeFileAttributeMask();

@@ -19,6 +19,7 @@
 #include "sea/dialog_state.h"
 #include "sea/extract_context.h"
 #include "sea/free_space.h"
+#include "sea/held_tree.h"
 #include "sea/launch.h"
 #include "sea/launcher_config.h"
 #include "sea/location_file.h"
@@ -34,12 +35,12 @@
 namespace {
 
 // Inflate and copy decompressors, one file storage: what every payload
-// entry needs.
-ALPrototypeSet PayloadPrototypes() {
+// entry needs. Files are made in the held tree only.
+ALPrototypeSet PayloadPrototypes(const HeldTree& tree) {
     ALPrototypeSet prototypes;
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
-    prototypes.AddStorage(ALFile(L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
+    prototypes.AddStorage(HeldTreeFile(&tree, L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
     return prototypes;
 }
 
@@ -57,7 +58,7 @@ int PrepareWorkDir(ExtractContext& ctx) {
 
 // Checks the own file's certificate table, reads the payload's directory
 // and extracts every entry into the working directory (steps 11 to 17).
-int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
+int ExtractPayload(ExtractContext& ctx, ALEntryList& list, HeldTree& tree) {
     const std::wstring own_path = g_run.own_path;
     int32_t result;
     {
@@ -79,9 +80,10 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
         archive.ReadDirectory(list);
         // The marker must never stand in the way of a payload's own file.
         if (PayloadNamesMarker(list)) UnmarkWorkDir(ctx);
-        // Entries are created relative to the current directory: nowhere
-        // but in the working directory.
+        // Entries are created relative to the held working directory; it
+        // is the current directory too, as the launcher expects.
         const bool entered = EnterWorkDir(ctx);
+        tree.SetRoot(ctx.work_dir);
         if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
         result = entered ? archive.Extract(list) : AL_CANT_OPEN_FILE;
     }
@@ -93,7 +95,7 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list) {
 
 // Heap options, location file and launch (steps 18 to 21).
 int StartInstaller(ExtractContext& ctx) {
-    if (g_run.min_heap_given || g_run.max_heap_given) PatchHeapSizes(ctx.work_dir_path);
+    if (g_run.min_heap_given || g_run.max_heap_given) PatchHeapSizesIn(ctx.work_dir);
     if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
     if (!WriteLocationFile(ctx)) return 0;
     return LaunchInstaller(ctx);
@@ -105,11 +107,12 @@ int ExtractFile() {
     WriteLog(L"Extracting files.");
     ShowPreparing();
 
+    HeldTree tree;
     ALSimpleMonitor monitor(MonitorCallback);
-    ALEntryList list(&monitor, PayloadPrototypes());
+    ALEntryList list(&monitor, PayloadPrototypes(tree));
     ExtractContext ctx;
 
     if (!PrepareWorkDir(ctx)) return 0;
-    if (!ExtractPayload(ctx, list)) return 0;
+    if (!ExtractPayload(ctx, list, tree)) return 0;
     return StartInstaller(ctx);
 }

@@ -43,6 +43,7 @@ ExtractContext::ExtractContext() : sources(DefaultWorkDirSources()) {}
 ExtractContext::~ExtractContext() {
     CloseOwnFile(*this);
     CloseWorkDirMarker(*this);
+    ReleaseWorkDir(*this);
 }
 
 void RestoreStartingDir(ExtractContext& ctx) {
@@ -51,12 +52,18 @@ void RestoreStartingDir(ExtractContext& ctx) {
 
 bool RemoveWorkDir(ExtractContext& ctx) {
     if (!ctx.work_dir_created || ctx.work_dir_full.empty()) return false;
+    ReleaseWorkDir(ctx);
     if (WorkDirHoldsOnlyMarker(ctx)) {
         UnmarkWorkDir(ctx);
     } else {
         CloseWorkDirMarker(ctx);
     }
     return RemoveDir(ctx.work_dir_full);
+}
+
+void ReleaseWorkDir(ExtractContext& ctx) {
+    CloseDirHandle(ctx.work_dir);
+    ctx.work_dir = nullptr;
 }
 
 void CloseOwnFile(ExtractContext& ctx) { ctx.own_file = -1; }

@@ -26,6 +26,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/dir_handle.h"
 #include "platform/dir_security.h"
 
 struct FileLock;
@@ -63,6 +64,9 @@ struct ExtractContext {
     std::wstring work_dir_full;  // its full path, no trailing separator
     std::wstring work_dir_path;  // its full path with a trailing separator
     bool work_dir_created = false;
+    // The working directory held from its creation to the launch: every
+    // file of the tree is made relative to it (held_tree.h).
+    DirHandle* work_dir = nullptr;
     FileLock* marker = nullptr;  // the held marker of this run (run_marker.h)
 
     std::wstring own_path;       // the running executable
@@ -77,12 +81,14 @@ struct ExtractContext {
 // Makes the starting directory current again.
 void RestoreStartingDir(ExtractContext& ctx);
 // Plain (non-recursive) removal of the working directory by its full path:
-// succeeds only while it is empty. The held marker goes first when it is
+// succeeds only while it is empty. Its hold ends first. The held marker goes first when it is
 // all the directory holds; otherwise it is closed and stays, marking the
 // tree left behind as one of a run that did not finish. The run state
 // keeps the path either way, so that a tree left behind can still be
 // removed at the end of the run.
 bool RemoveWorkDir(ExtractContext& ctx);
+// Ends the hold of the working directory (the directory stays).
+void ReleaseWorkDir(ExtractContext& ctx);
 // Ends the use of the own file (the held descriptor itself stays open).
 void CloseOwnFile(ExtractContext& ctx);
 // Makes the working directory current (entries are extracted relative to it).

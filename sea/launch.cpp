@@ -11,6 +11,7 @@
 #include "platform/process_start.h"
 #include "resources/resource_ids.h"
 #include "sea/dialog_state.h"
+#include "sea/held_tree.h"
 #include "sea/launcher_config.h"
 #include "sea/log.h"
 #include "sea/run_marker.h"
@@ -117,7 +118,11 @@ int LaunchInstallerWith(ExtractContext& ctx, const std::wstring& own_command_lin
     // The extraction has ended: the launcher never sees the marker.
     UnmarkWorkDir(ctx);
     ReportWorkDirStep(L"unmarked");
-    if (entered && StartProcess(WithNativeSeparators(launcher), command_line, g_run.process)) {
+    // What starts is the launcher of the held tree, held until it runs.
+    HeldTreeEntry held;
+    const bool in_tree = launcher.compare(0, ctx.work_dir_path.size(), ctx.work_dir_path) == 0 &&
+                         held.Hold(ctx.work_dir, launcher.substr(ctx.work_dir_path.size()));
+    if (entered && in_tree && StartProcess(WithNativeSeparators(launcher), command_line, g_run.process)) {
         g_run.launched = 1;
         WriteLog(L"Success. The extracted file execution has begun.");
         return 1;

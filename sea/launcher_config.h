@@ -14,6 +14,12 @@ bool FileExists(const std::wstring& path);
 // standard output when there is none, logs "Unable to open .rux file" when
 // it cannot be read; neither stops the driver.
 void PatchHeapSizes(const std::wstring& work_dir_path);
+// The same in a held working directory: the folder, the file and its
+// replacement are found, read and written relative to their held parent,
+// never through a link (a link there counts as a file that cannot be
+// opened).
+struct DirHandle;
+void PatchHeapSizesIn(const DirHandle* work_dir);
 
 // The heap options to put into the configuration text (8-bit, as written
 // into the file).

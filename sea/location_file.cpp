@@ -3,7 +3,8 @@
 
 #include <cstdio>
 
-#include "platform/file_stream.h"
+#include "platform/dir_handle.h"
+#include "platform/file_io.h"
 #include "platform/module.h"
 #include "platform/text.h"
 #include "resources/resource_ids.h"
@@ -27,8 +28,10 @@ std::string LocationFileBytes(const std::wstring& own_path) {
 int WriteLocationFile(ExtractContext& ctx) { return WriteLocationFileFor(ctx, GetOwnModulePath()); }
 
 int WriteLocationFileFor(ExtractContext& ctx, const std::wstring& own_path) {
-    FILE* file = OpenStream(ctx.work_dir_path + kLocationFileName, "wb");
-    if (!file) {
+    // Made in the held working directory, never through a link.
+    int error = 0;
+    const int file = ctx.work_dir ? CreateChildFile(ctx.work_dir, kLocationFileName, &error) : -1;
+    if (file < 0) {
         WriteLog(L"*** FAILURE: Unable to create the sea_loc file: asking to find a new location");
         RestoreStartingDir(ctx);
         RemoveWorkDir(ctx);
@@ -36,10 +39,9 @@ int WriteLocationFileFor(ExtractContext& ctx, const std::wstring& own_path) {
         return 0;
     }
     std::string bytes = LocationFileBytes(own_path);
-    bool written = !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    // The bytes may sit in the stream's buffer until it is closed: a failing
-    // close is a failed write too.
-    written = std::fclose(file) == 0 && written;
+    const int32_t count = static_cast<int32_t>(bytes.size());
+    bool written = !bytes.empty() && FileWrite(file, bytes.data(), static_cast<uint32_t>(count), &error) == count;
+    written = FileClose(file) && written;
     if (!written) {
         RestoreStartingDir(ctx);
         RemoveWorkDir(ctx);

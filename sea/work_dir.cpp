@@ -4,6 +4,7 @@
 #include <memory>
 #include <random>
 
+#include "platform/dir_handle.h"
 #include "platform/directory.h"
 #include "platform/format.h"
 #include "platform/path.h"
@@ -60,17 +61,17 @@ int EnterFallbackFolder(ExtractContext& ctx) {
 // The creation attempts. Returns true when ctx.work_dir_name was
 // created. A collision draws a new name (six collisions end the attempts);
 // the first other failure retries once under a new name; a second one ends
-// them. The retry drops the access control only when the system refused
+// them. The retry drops the access control (secured) only when the system refused
 // the access list itself: anyone who can write to the base folder can make
 // a name fail (a file whose deletion is pending answers "access denied"),
 // and that must not buy them a working directory they can write into.
 bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolder& security,
-                           bool& use_access_control) {
+                           bool& secured) {
     int collisions = 0;
     bool first_other_failure = true;
     while (collisions <= 5) {
         DirCreateResult result =
-            ctx.sources.create_dir(ctx.work_dir_name, use_access_control ? security.get() : nullptr);
+            ctx.sources.create_dir(ctx.work_dir_name, secured ? security.get() : nullptr);
         if (result == DirCreateResult::kCreated) return true;
         if (result == DirCreateResult::kAlreadyExists) {
             ctx.work_dir_name = names.Next();
@@ -78,7 +79,7 @@ bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolde
         } else if (first_other_failure) {
             first_other_failure = false;
             if (result == DirCreateResult::kSecurityRefused) {
-                use_access_control = false;
+                secured = false;
                 security.reset();
             }
             RemoveDir(ctx.work_dir_name);
@@ -88,6 +89,16 @@ bool CreateUniqueDirectory(ExtractContext& ctx, NameSource& names, SecurityHolde
         }
     }
     return false;
+}
+
+// True when others than the user, LocalSystem and Administrators may make
+// or change entries in the current directory (the base folder).
+bool BaseFolderIsShared() {
+    DirHandle* base = OpenDirHandle(L".", true);
+    if (!base) return false;
+    const bool shared = LetsOthersChange(base);
+    CloseDirHandle(base);
+    return shared;
 }
 
 }  // namespace
@@ -129,13 +140,26 @@ int CreateWorkDir(ExtractContext& ctx) {
         if (g_security_failed) use_access_control = false;
     }
 
-    bool created = CreateUniqueDirectory(ctx, names, security, use_access_control);
+    // Where others may write, the tree is the user's alone even when the
+    // user is no administrator.
+    bool make_private = !use_access_control && BaseFolderIsShared();
+    if (make_private) {
+        security.reset(BuildPrivateDirSecurity());
+        make_private = security != nullptr;
+        WriteLog(L"%s", make_private ? L"Shared base folder: private working directory."
+                                     : L"Shared base folder: private working directory not available.");
+    }
+    bool secured = use_access_control || make_private;
+    bool created = CreateUniqueDirectory(ctx, names, security, secured);
+    use_access_control = use_access_control && secured;
     security.reset();
     if (!created) {
         AskForTempLocation();
         return 0;
     }
     ctx.work_dir_created = true;
+    // Held from here to the launch; never a link put in its place.
+    ctx.work_dir = OpenDirHandle(ctx.work_dir_name, false);
     GetCurrentDir(current);
     ctx.work_dir_full = WithTrailingSeparator(current) + ctx.work_dir_name;
     g_run.own_work_dirs.push_back(ctx.work_dir_full);
@@ -145,7 +169,7 @@ int CreateWorkDir(ExtractContext& ctx) {
     WriteLog(L"%s", use_access_control ? L"Verified." : L"Verifying...");
 
     g_run.work_dir_path = ctx.work_dir_full;
-    if (!SetCurrentDir(ctx.work_dir_name) || !GetCurrentDir(current)) {
+    if (!ctx.work_dir || !SetCurrentDir(ctx.work_dir_name) || !GetCurrentDir(current)) {
         RestoreStartingDir(ctx);
         RemoveWorkDir(ctx);
         AskForTempLocation();

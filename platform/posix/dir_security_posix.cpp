@@ -2,6 +2,7 @@
 // elevated administrator, and the protected access list becomes a
 // directory only its owner can use.
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@ struct DirSecurity {
 };
 
 DirSecurity* BuildDirSecurity() { return new DirSecurity{0700}; }
+DirSecurity* BuildPrivateDirSecurity() { return new DirSecurity{0700}; }
 void FreeDirSecurity(DirSecurity* security) { delete security; }
 
 DirCreateResult CreateDirWithSecurity(const std::wstring& path, const DirSecurity* security) {
@@ -22,7 +24,13 @@ DirCreateResult CreateDirWithSecurity(const std::wstring& path, const DirSecurit
     if (mkdir(native.c_str(), security ? security->mode : 0777) == 0) {
         // mkdir's mode passes through the umask, which can only narrow it;
         // set it exactly so that nobody else gets in whatever the umask.
-        if (security) chmod(native.c_str(), security->mode);
+        // Through the directory itself: a link put in its place since is
+        // never followed.
+        int fd = security ? open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+        if (fd >= 0) {
+            fchmod(fd, security->mode);
+            close(fd);
+        }
         return DirCreateResult::kCreated;
     }
     return errno == EEXIST ? DirCreateResult::kAlreadyExists : DirCreateResult::kFailed;

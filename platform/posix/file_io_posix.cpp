@@ -148,3 +148,11 @@ bool FileSetLastWriteDos(int fd, uint16_t dos_date, uint16_t dos_time) {
 }
 
 uint32_t NativeFileAttributeMask() { return kAttrReadOnly; }
+
+bool FileSetAttributes(int fd, uint32_t attributes) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttrReadOnly) ? (mode & ~S_IWUSR) : (mode | S_IWUSR);
+    return fchmod(fd, mode) == 0;
+}

@@ -66,20 +66,6 @@ std::wstring OpenedName(HANDLE handle) {
     return std::wstring(info->FileName, bytes / sizeof(wchar_t));
 }
 
-// The object opened is the entry `name` of `parent` itself, not what a
-// link there points to. Windows opens the link itself already; this holds
-// where a host's link is opened as its target (Wine), whose name then
-// lies elsewhere.
-bool OpenedAsNamed(HANDLE handle, const DirHandle* parent, const std::wstring& name) {
-    std::wstring expected = OpenedName(parent->handle);
-    const std::wstring path = OpenedName(handle);
-    if (expected.empty() || path.empty()) return false;
-    if (expected.back() != L'\\') expected += L'\\';
-    expected += name;
-    return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), path.c_str(),
-                                static_cast<int>(path.size()), TRUE) == CSTR_EQUAL;
-}
-
 // Appends the entries of one buffer filled by the directory query.
 void ParseListing(const std::vector<BYTE>& buffer, std::vector<DirEntry>& entries) {
     size_t offset = 0;
@@ -99,8 +85,22 @@ void ParseListing(const std::vector<BYTE>& buffer, std::vector<DirEntry>& entrie
 
 HANDLE NativeDirHandle(const DirHandle* dir) { return dir->handle; }
 
+// The object opened is the entry `name` of `parent` itself, not what a
+// link there points to. Windows opens the link itself already; this holds
+// where a host's link is opened as its target (Wine), whose name then
+// lies elsewhere.
+bool OpenedAsNamed(HANDLE handle, const DirHandle* parent, const std::wstring& name) {
+    std::wstring expected = OpenedName(parent->handle);
+    const std::wstring path = OpenedName(handle);
+    if (expected.empty() || path.empty()) return false;
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), path.c_str(),
+                                static_cast<int>(path.size()), TRUE) == CSTR_EQUAL;
+}
+
 HANDLE OpenInDir(const DirHandle* dir, const std::wstring& name, ACCESS_MASK access, ULONG share,
-                 ULONG options, DWORD& error) {
+                 ULONG options, DWORD& error, ULONG disposition) {
     static const auto create = reinterpret_cast<NtCreateFileFn>(
         reinterpret_cast<void*>(NtdllFunction("NtCreateFile")));
     static const auto to_error = reinterpret_cast<NtStatusToErrorFn>(
@@ -119,7 +119,7 @@ HANDLE OpenInDir(const DirHandle* dir, const std::wstring& name, ACCESS_MASK acc
     InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, dir->handle, nullptr);
     IO_STATUS_BLOCK io;
     HANDLE handle = nullptr;
-    LONG status = create(&handle, access | SYNCHRONIZE, &object, &io, nullptr, 0, share, FILE_OPEN,
+    LONG status = create(&handle, access | SYNCHRONIZE, &object, &io, nullptr, 0, share, disposition,
                          options | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT |
                              FILE_SYNCHRONOUS_IO_NONALERT,
                          nullptr, 0);
@@ -154,23 +154,21 @@ void CloseDirHandle(DirHandle* dir) {
     delete dir;
 }
 
-ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, DirHandle** child) {
-    DWORD error = 0;
-    HANDLE handle = OpenInDir(parent, name, kDirAccess, kDirShare, FILE_DIRECTORY_FILE, error);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return error == ERROR_DIRECTORY ? ChildOpenResult::kNotDirectory : ChildOpenResult::kFailed;
-    }
+namespace {
+
+// Holds a directory opened (or made) as the child `name` of `parent`: a
+// junction, mount point or directory link is the link itself, and not
+// entered.
+ChildOpenResult HoldChild(HANDLE handle, const DirHandle* parent, const std::wstring& name,
+                          bool made, DirHandle** child) {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!QueryInfo(handle, info)) {
-        CloseHandle(handle);
-        return ChildOpenResult::kFailed;
-    }
-    // A junction, mount point or directory link: the link itself was opened.
-    if (IsReparsePoint(info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    bool plain = QueryInfo(handle, info) && !IsReparsePoint(info) &&
+                 (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!plain) {
         CloseHandle(handle);
         return ChildOpenResult::kNotDirectory;
     }
-    if (!OpenedAsNamed(handle, parent, name)) {
+    if (!made && !OpenedAsNamed(handle, parent, name)) {
         CloseHandle(handle);
         return ChildOpenResult::kFailed;
     }
@@ -180,6 +178,27 @@ ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, 
         return ChildOpenResult::kFailed;
     }
     return ChildOpenResult::kOpened;
+}
+
+}  // namespace
+
+ChildOpenResult OpenChildDir(const DirHandle* parent, const std::wstring& name, DirHandle** child) {
+    DWORD error = 0;
+    HANDLE handle = OpenInDir(parent, name, kDirAccess, kDirShare, FILE_DIRECTORY_FILE, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return error == ERROR_DIRECTORY ? ChildOpenResult::kNotDirectory : ChildOpenResult::kFailed;
+    }
+    return HoldChild(handle, parent, name, false, child);
+}
+
+ChildOpenResult CreateChildDir(const DirHandle* parent, const std::wstring& name, DirHandle** child) {
+    DWORD error = 0;
+    // A new directory gets the access its parent passes on.
+    HANDLE handle =
+        OpenInDir(parent, name, kDirAccess, kDirShare, FILE_DIRECTORY_FILE, error, FILE_CREATE);
+    if (handle != INVALID_HANDLE_VALUE) return HoldChild(handle, parent, name, true, child);
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return ChildOpenResult::kFailed;
+    return OpenChildDir(parent, name, child);
 }
 
 bool ListDirHandle(const DirHandle* dir, std::vector<DirEntry>& entries) {

@@ -106,3 +106,19 @@ bool IsPrivateToCaller(const DirHandle* dir) {
     LocalFree(descriptor);
     return is_private;
 }
+
+bool LetsOthersChange(const DirHandle* dir) {
+    std::vector<BYTE> user;
+    if (!ReadTokenUser(user)) return false;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    // Owned by the user, Administrators or LocalSystem, and changed by
+    // nobody else: the rule of a private directory, for any token.
+    const bool others = !SecurityIsPrivate(descriptor, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, true);
+    LocalFree(descriptor);
+    return others;
+}

@@ -90,6 +90,7 @@ struct DirSecurity {
     PSID admins = nullptr;
     PSID users = nullptr;
     PSID system = nullptr;
+    std::vector<BYTE> user;  // the token's user (private directories only)
     PACL acl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes = {};
@@ -140,12 +141,7 @@ EXPLICIT_ACCESSW Grant(PSID sid, TRUSTEE_TYPE type, DWORD mask) {
     return entry;
 }
 
-bool BuildDescriptor(DirSecurity& s) {
-    EXPLICIT_ACCESSW entries[3] = {
-        Grant(s.users, TRUSTEE_IS_WELL_KNOWN_GROUP, 0x1200A9),
-        Grant(s.admins, TRUSTEE_IS_GROUP, 0x1F01FF),
-        Grant(s.system, TRUSTEE_IS_WELL_KNOWN_GROUP, 0x1F01FF),
-    };
+bool BuildDescriptor(DirSecurity& s, EXPLICIT_ACCESSW (&entries)[3]) {
     DWORD result = SetEntriesInAclW(3, entries, nullptr, &s.acl);
     if (result != ERROR_SUCCESS) {
         printf("SetEntriesInAcl Error %u\n", static_cast<unsigned>(result));
@@ -171,18 +167,64 @@ bool BuildDescriptor(DirSecurity& s) {
     return true;
 }
 
-}  // namespace
+// The user of the caller's token (the thread's, else the process's).
+bool ReadTokenUserSid(std::vector<BYTE>& sid) {
+    DWORD error = 0;
+    HANDLE token = OpenCallerToken(error);
+    if (!token) return false;
+    std::vector<BYTE> buffer;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    buffer.resize(size);
+    bool ok = size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return false;
+    PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    sid.assign(static_cast<BYTE*>(user), static_cast<BYTE*>(user) + GetLengthSid(user));
+    return true;
+}
 
-DirSecurity* BuildDirSecurity() {
-    auto* security = new DirSecurity;
-    if (!BuildSids(*security) || !BuildDescriptor(*security)) {
-        FreeDirSecurity(security);
-        return nullptr;
-    }
+DirSecurity* Finish(DirSecurity* security) {
     security->attributes.nLength = sizeof(SECURITY_ATTRIBUTES);
     security->attributes.lpSecurityDescriptor = security->descriptor;
     security->attributes.bInheritHandle = FALSE;
     return security;
+}
+
+}  // namespace
+
+DirSecurity* BuildDirSecurity() {
+    auto* security = new DirSecurity;
+    EXPLICIT_ACCESSW entries[3];
+    bool built = BuildSids(*security);
+    if (built) {
+        entries[0] = Grant(security->users, TRUSTEE_IS_WELL_KNOWN_GROUP, 0x1200A9);
+        entries[1] = Grant(security->admins, TRUSTEE_IS_GROUP, 0x1F01FF);
+        entries[2] = Grant(security->system, TRUSTEE_IS_WELL_KNOWN_GROUP, 0x1F01FF);
+        built = BuildDescriptor(*security, entries);
+    }
+    if (!built) {
+        FreeDirSecurity(security);
+        return nullptr;
+    }
+    return Finish(security);
+}
+
+DirSecurity* BuildPrivateDirSecurity() {
+    auto* security = new DirSecurity;
+    EXPLICIT_ACCESSW entries[3];
+    bool built = ReadTokenUserSid(security->user) && BuildSids(*security);
+    if (built) {
+        entries[0] = Grant(security->user.data(), TRUSTEE_IS_USER, 0x1F01FF);
+        entries[1] = Grant(security->admins, TRUSTEE_IS_GROUP, 0x1F01FF);
+        entries[2] = Grant(security->system, TRUSTEE_IS_WELL_KNOWN_GROUP, 0x1F01FF);
+        built = BuildDescriptor(*security, entries);
+    }
+    if (!built) {
+        FreeDirSecurity(security);
+        return nullptr;
+    }
+    return Finish(security);
 }
 
 DirCreateResult CreateDirWithSecurity(const std::wstring& path, const DirSecurity* security) {

@@ -119,6 +119,15 @@ bool FileSetLastWriteDos(int fd, uint16_t dos_date, uint16_t dos_time) {
     return SetFileTime(handle, nullptr, nullptr, &written) != 0;
 }
 
+bool FileSetAttributes(int fd, uint32_t attributes) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    FILE_BASIC_INFO basic;
+    ZeroMemory(&basic, sizeof basic);  // zero times: left as they are
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
 uint32_t NativeFileAttributeMask() {
     return kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive;
 }

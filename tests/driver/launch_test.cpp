@@ -23,6 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 using driver_test::CurrentDirGuard;
 using driver_test::DialogHost;
+using driver_test::LinksWork;
 using driver_test::LogCapture;
 using driver_test::ScratchDir;
 
@@ -72,6 +73,7 @@ protected:
         ctx_.work_dir_full = scratch_.Path(L"I1");
         ctx_.work_dir_path = ctx_.work_dir_full + Sep();
         ctx_.work_dir_created = true;
+        ctx_.work_dir = OpenDirHandle(ctx_.work_dir_full, false);
         ctx_.own_name = L"install";
         ctx_.own_extension = L".exe";
         ctx_.launcher = ctx_.work_dir_path + L"Windows" + Sep() + L"install.exe";
@@ -181,6 +183,26 @@ TEST_F(LaunchTest, NoLauncherFails) {
     EXPECT_EQ(fs::current_path(), scratch_.Root() / "start");
     if (dialog.Host()) {
         EXPECT_TRUE(dialog.Shown(IDC_ICON_ERROR));
+    }
+}
+
+// A launcher (or a folder above it) that is a link out of the held tree is
+// never started.
+TEST_F(LaunchTest, ALinkAtTheLauncherStartsNothing) {
+    if (!LinksWork(scratch_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    fs::create_directories(scratch_.Root() / "outside" / "Windows");
+    fs::copy_file(fs::path(GetOwnModulePath()), scratch_.Root() / "outside" / "Windows" / "install.exe");
+    std::wstring record = scratch_.Path(L"record.txt");
+    ASSERT_TRUE(SetEnvVar(kChildVariable, L"106|" + record));
+    for (const char* link : {"Windows/install.exe", "Windows"}) {
+        fs::remove_all(scratch_.Root() / "I1" / "Windows");
+        fs::create_directories(scratch_.Root() / "I1" / "Windows");
+        fs::remove(scratch_.Root() / "I1" / link);
+        fs::create_symlink(scratch_.Root() / "outside" / link, scratch_.Root() / "I1" / link);
+        EXPECT_EQ(LaunchInstallerWith(ctx_, L"sea.exe"), 0) << link;
+        EXPECT_EQ(g_run.launched, 0) << link;
+        EXPECT_FALSE(fs::exists(fs::path(record))) << link << ": a launcher outside the tree ran";
+        EXPECT_EQ(log_.Lines().back(), "*** FAILURE: Unable to execute the EXE program.") << link;
     }
 }
 

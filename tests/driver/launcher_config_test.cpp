@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "driver_test_support.h"
@@ -149,6 +150,26 @@ TEST_F(PatchHeapSizesTest, NoRuxFileChangesNothing) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(dir_.ReadFile(L"Windows/install.rux"), patched_);
     EXPECT_EQ(dir_.ReadFile(L"Windows_Pure_64_Bit/install.rux"), packaged_);
+}
+
+// A link where the configuration file (or its temporary file) is read or
+// written is never followed: what it points to stays as it was.
+TEST_F(PatchHeapSizesTest, NeverReadsNorWritesThroughALink) {
+    if (!driver_test::LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    namespace fs = std::filesystem;
+    dir_.WriteFile(L"victim.rux", packaged_);
+    dir_.WriteFile(L"victim.new", "precious");
+    fs::create_directories(dir_.Root() / "Windows");
+    fs::create_symlink(dir_.Root() / "victim.rux", dir_.Root() / "Windows" / "install.rux");
+    PatchHeapSizes(dir_.Dir());
+    EXPECT_TRUE(log_.Contains("Unable to open .rux file"));
+    fs::remove(dir_.Root() / "Windows" / "install.rux");
+    dir_.WriteFile(L"Windows/install.rux", packaged_);
+    fs::create_symlink(dir_.Root() / "victim.new", dir_.Root() / "Windows" / "install.rux.new");
+    PatchHeapSizes(dir_.Dir());
+    EXPECT_EQ(dir_.ReadFile(L"victim.rux"), packaged_);
+    EXPECT_EQ(dir_.ReadFile(L"victim.new"), "precious");
+    EXPECT_EQ(dir_.ReadFile(L"Windows/install.rux"), packaged_);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // step that writes it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "driver_test_support.h"
@@ -42,6 +43,7 @@ protected:
         ctx_.work_dir_full = scratch_.Path(L"I1733000000");
         ctx_.work_dir_path = scratch_.Dir() + L"I1733000000" + std::wstring(1, kPathSeparator);
         ctx_.work_dir_created = true;
+        ctx_.work_dir = OpenDirHandle(ctx_.work_dir_full, false);
     }
     LogCapture log_;
     ScratchDir scratch_;
@@ -75,9 +77,26 @@ TEST_F(LocationFileStep, UncreatableFileAsksForAnotherLocation) {
 }
 
 TEST_F(LocationFileStep, EmptyWorkingDirectoryIsRemovedOnFailure) {
-    ctx_.work_dir_path = scratch_.Dir() + L"missing" + std::wstring(1, kPathSeparator);
+    ReleaseWorkDir(ctx_);  // nothing held: nothing is written by name either
     EXPECT_EQ(WriteLocationFileFor(ctx_, L"C:\\x.exe"), 0);
     EXPECT_FALSE(scratch_.Exists(L"I1733000000"));
+}
+
+// The file is made in the held directory, never through a link there, nor
+// in a directory put where the working directory's name was.
+TEST_F(LocationFileStep, NeverWritesThroughALinkOrByName) {
+    if (!driver_test::LinksWork(scratch_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    scratch_.WriteFile(L"victim", "precious");
+    std::filesystem::create_symlink(scratch_.Root() / "victim", scratch_.Root() / "I1733000000" / "sea_loc");
+    EXPECT_EQ(WriteLocationFileFor(ctx_, L"C:\\x.exe"), 0);
+    EXPECT_EQ(scratch_.ReadFile(L"victim"), "precious");
+    std::filesystem::remove(scratch_.Root() / "I1733000000" / "sea_loc");
+    ctx_.work_dir_path = scratch_.Dir() + L"elsewhere" + std::wstring(1, kPathSeparator);
+    scratch_.MakeDir(L"elsewhere");
+    ctx_.work_dir = OpenDirHandle(ctx_.work_dir_full, false);  // the failure ended the hold
+    EXPECT_EQ(WriteLocationFileFor(ctx_, L"C:\\x.exe"), 1);
+    EXPECT_TRUE(scratch_.Exists(L"I1733000000/sea_loc"));
+    EXPECT_FALSE(scratch_.Exists(L"elsewhere/sea_loc"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // to stays exactly as it was; the link goes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,8 +14,10 @@
 #include "driver_test_support.h"
 #include "platform/file_attributes.h"
 #include "platform/file_lock.h"
+#include "platform/file_io.h"
 #include "platform/path.h"
 #include "sea/extract_context.h"
+#include "sea/held_tree.h"
 #include "sea/run_marker.h"
 #include "sea/scavenge.h"
 #include "sea/tree_removal.h"
@@ -168,6 +171,128 @@ TEST_F(TreeRace, AFileWithAnotherLinkKeepsItsAttributes) {
     ASSERT_TRUE(GetPathAttributes(dir_.Path(L"victim/ro.txt"), attributes));
     EXPECT_TRUE(attributes & kAttrReadOnly);
     EXPECT_FALSE(dir_.Exists(L"base/I1/top.txt"));
+}
+
+// --- extraction into a held tree: links planted before and swapped in between entries ---
+
+// Writes one entry through the archive's storage for a held tree; its
+// status code.
+int32_t Extract(const HeldTree& tree, const std::wstring& name, const std::string& data) {
+    HeldTreeFile file(&tree, name.c_str());
+    if (file.Create() < 0) return file.status.GetStatusCode();
+    for (char c : data) file.WriteChar(static_cast<unsigned char>(c));
+    return file.Close();
+}
+
+// The seam's swap between two entries: the folder `g_swap_name` of the tree
+// goes out of it and a link to the victim takes its place.
+void SwapBeforeEntry(const wchar_t* name) {
+    if (std::wstring(name).find(L"b.txt") == std::wstring::npos) return;
+    SwapForLink(g_swap_dir->Path(L"base/I1/") + g_swap_name);
+}
+
+TEST_F(TreeRace, ExtractionNeverEntersALinkWhereAFolderWillBeMade) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    dir_.MakeDir(L"base/I1");
+    fs::create_directory_symlink(dir_.Root() / "victim", dir_.Root() / "base/I1/Windows");
+    DirHandle* root = OpenDirHandle(dir_.Path(L"base/I1"), false);
+    ASSERT_NE(root, nullptr);
+    HeldTree tree;
+    tree.SetRoot(root);
+    int error = 0;
+    for (const wchar_t* name : {L"Windows/a.txt", L"Windows/sub/b.txt", L"Windows\\sub\\new\\c.txt"}) {
+        EXPECT_EQ(tree.CreateFile(name, &error), -1) << fs::path(name).string();
+        EXPECT_EQ(error, ENOTDIR);
+    }
+    EXPECT_FALSE(tree.CreateFolders(L"Windows/sub/"));
+    // As damaged input: the entry fails with "cannot create".
+    EXPECT_EQ(Extract(tree, L"Windows/sub/b.txt", "evil"), AL_CANT_OPEN_FILE);
+    CloseDirHandle(root);
+    ExpectVictimIntact();
+}
+
+TEST_F(TreeRace, ExtractionNeverWritesThroughALinkOrASecondName) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    dir_.MakeDir(L"base/I1/Windows");
+    DirHandle* root = OpenDirHandle(dir_.Path(L"base/I1"), false);
+    ASSERT_NE(root, nullptr);
+    HeldTree tree;
+    tree.SetRoot(root);
+    fs::create_symlink(dir_.Root() / "victim/a.txt", dir_.Root() / "base/I1/Windows/a.txt");
+    fs::create_symlink(dir_.Root() / "victim/new.txt", dir_.Root() / "base/I1/Windows/dangling.txt");
+    std::error_code hard;
+    fs::create_hard_link(dir_.Root() / "victim/sub/b.txt", dir_.Root() / "base/I1/Windows/b.txt", hard);
+    int error = 0;
+    for (const wchar_t* name : {L"Windows/a.txt", L"Windows/dangling.txt", L"Windows/b.txt", L"../victim/x"}) {
+        if (hard && std::wstring(name) == L"Windows/b.txt") continue;
+        EXPECT_EQ(tree.CreateFile(name, &error), -1) << fs::path(name).string();
+    }
+    EXPECT_FALSE(fs::exists(dir_.Root() / "victim/new.txt")) << "created through a dangling link";
+    // What the tree holds itself is made, and made again (emptied) as a
+    // payload that names a file twice asks.
+    for (const char* data : {"first contents", "2nd"}) {
+        EXPECT_EQ(Extract(tree, L"Windows/sub/ok.txt", data), AL_NO_ERRORS);
+        EXPECT_EQ(dir_.ReadFile(L"base/I1/Windows/sub/ok.txt"), data);
+    }
+    CloseDirHandle(root);
+    if (!hard) before_["victim/sub/b.txt"] = Take(dir_, dir_.Root() / "victim")["victim/sub/b.txt"];
+    ExpectVictimIntact();
+}
+
+TEST_F(TreeRace, AFolderSwappedForALinkBetweenTwoEntriesIsNeverEntered) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    g_tree_descent_probe = nullptr;
+    g_tree_entry_probe = SwapBeforeEntry;
+    for (const wchar_t* swapped : {L"Windows", L"sub"}) {
+        g_swap_name = swapped;
+        g_swaps = 0;
+        fs::remove_all(dir_.Root() / "base");
+        dir_.MakeDir(L"base/I1");
+        DirHandle* root = OpenDirHandle(dir_.Path(L"base/I1"), false);
+        ASSERT_NE(root, nullptr);
+        HeldTree tree;
+        tree.SetRoot(root);
+        // "sub" sits in the tree's root for the second round.
+        const std::wstring folder = std::wstring(swapped) == L"sub" ? L"sub/" : L"Windows/";
+        EXPECT_EQ(Extract(tree, folder + L"a.txt", "first"), AL_NO_ERRORS);
+        EXPECT_EQ(Extract(tree, folder + L"b.txt", "second"), AL_CANT_OPEN_FILE);
+        EXPECT_EQ(g_swaps, 1);
+        CloseDirHandle(root);
+        ExpectVictimIntact();
+        fs::remove_all(dir_.Root() / ("moved-" + std::to_string(g_swaps)));
+    }
+    g_tree_entry_probe = nullptr;
+}
+
+// Time stamp and attributes go to the file written, through its own
+// descriptor: a link put at its name before it is closed gains nothing.
+TEST_F(TreeRace, AttributesGoToTheFileWrittenNotToItsName) {
+    if (!LinksWork(dir_)) GTEST_SKIP() << "symbolic links cannot be made here";
+    dir_.MakeDir(L"base/I1");
+    DirHandle* root = OpenDirHandle(dir_.Path(L"base/I1"), false);
+    ASSERT_NE(root, nullptr);
+    HeldTree tree;
+    tree.SetRoot(root);
+    {
+        HeldTreeFile file(&tree, L"x.txt");
+        ASSERT_EQ(file.Create(), AL_NO_ERRORS);
+        file.WriteChar('x');
+        file.time_date.FromUnixSeconds(946684800);  // 2000-01-01
+        file.attributes.SetBits(ALFileAttributes::kReadOnly);
+        fs::rename(dir_.Root() / "base/I1/x.txt", dir_.Root() / "base/I1/moved.txt");
+        fs::create_symlink(dir_.Root() / "victim/a.txt", dir_.Root() / "base/I1/x.txt");
+        EXPECT_EQ(file.Close(), AL_NO_ERRORS);
+    }
+    CloseDirHandle(root);
+    ExpectVictimIntact();
+    uint32_t attributes = 0;
+    ASSERT_TRUE(GetPathAttributes(dir_.Path(L"base/I1/moved.txt"), attributes));
+    EXPECT_TRUE(attributes & kAttrReadOnly);
+    int64_t seconds = 0;
+    int error = 0;
+    ASSERT_TRUE(FileModifiedSeconds(dir_.Path(L"base/I1/moved.txt").c_str(), &seconds, &error));
+    EXPECT_NEAR(static_cast<double>(seconds), 946684800.0, 26 * 3600.0);
+    fs::permissions(dir_.Root() / "base/I1/moved.txt", fs::perms::owner_write, fs::perm_options::add);
 }
 
 // Only trees that nobody else may change are scavenged: a marked tree

@@ -5,9 +5,11 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver_test_support.h"
+#include "platform/dir_handle.h"
 #include "platform/dir_security.h"
 #include "platform/directory.h"
 #include "platform/path.h"
@@ -248,6 +250,46 @@ TEST_F(WorkDirTest, AccessControlFollowsTheAdministratorTest) {
     }
 #endif
     ExpectWorkDirAccess(stored, "stored");
+}
+
+// A base folder others may change gets a private working directory: full
+// control for the user, Administrators and SYSTEM only (POSIX: 0700).
+TEST(PrivateWorkDir, SharedBaseFoldersAndTheirSecurity) {
+    DirSecurity* security = BuildPrivateDirSecurity();
+    ASSERT_NE(security, nullptr);
+    DirAccess access;
+    ASSERT_TRUE(DescribeDirSecurity(security, access));
+    FreeDirSecurity(security);
+    EXPECT_TRUE(access.is_protected);
+#ifdef _WIN32
+    ASSERT_EQ(access.entries.size(), 3u);
+    EXPECT_EQ(access.entries[0].trustee.rfind(L"S-1-5-", 0), 0u);
+    EXPECT_NE(access.entries[0].trustee, L"S-1-5-32-545") << "BUILTIN\\Users get nothing";
+    EXPECT_EQ(access.entries[1].trustee, L"S-1-5-32-544");
+    EXPECT_EQ(access.entries[2].trustee, L"S-1-5-18");
+    for (const AccessEntry& entry : access.entries) {
+        EXPECT_EQ(entry.mask, 0x1F01FFu);
+        EXPECT_EQ(entry.flags & 0x3u, 0x3u) << "not inheritable";
+    }
+#else
+    EXPECT_EQ(access.mode, 0700u);
+    // Whether others may change a folder: group or other write permission.
+    ScratchDir base;
+    for (auto [mode, shared] : {std::pair{0755, false}, {0700, false}, {0775, true}, {0757, true}, {01777, true}}) {
+        fs::permissions(base.Root(), static_cast<fs::perms>(mode), fs::perm_options::replace);
+        DirHandle* held = OpenDirHandle(base.Path(), false);
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(LetsOthersChange(held), shared) << std::oct << mode;
+        CloseDirHandle(held);
+    }
+    fs::permissions(base.Root(), fs::perms::owner_all, fs::perm_options::replace);
+#endif
+    // The user's own temporary folder is no shared one.
+    ScratchDir own;
+    DirHandle* held = OpenDirHandle(own.Path(), false);
+    ASSERT_NE(held, nullptr);
+    EXPECT_FALSE(LetsOthersChange(held));
+    CloseDirHandle(held);
 }
 
 }  // namespace

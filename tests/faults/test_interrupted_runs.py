@@ -8,6 +8,7 @@ chosen interleavings with the probe program's pause
 (SEA_TEST_PAUSE_AT, tests/faults/abort_probe.cpp)."""
 import glob
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -46,12 +47,17 @@ class Run:
     """One program run in the background, with its own current directory
     (and so its own sea.log), that a test can pause, resume or kill."""
 
-    def __init__(self, test, exe, temp, pause_at=None, name="run", extra_env=None):
+    def __init__(self, test, exe, temp, pause_at=None, name="run", extra_env=None, user=None):
+        """user: natively, the run is made as that user (setpriv), with no
+        umask, so that only the program decides who may write its tree."""
         self.test = test
         self.cwd = os.path.join(test.scratch, "%s-%d" % (name, test.next_id()))
         os.makedirs(self.cwd)
         self.pause_dir = os.path.join(self.cwd, "pause")
         os.makedirs(self.pause_dir)
+        if user:
+            shutil.chown(self.cwd, user)
+            shutil.chown(self.pause_dir, user)
         self.signal = os.path.join(self.cwd, "terminate-now")
         environment = {k: v for k, v in os.environ.items() if k not in ("TMP", "TEMP", "TMPDIR")}
         environment["RUX_DEBUG"] = "TRUE"
@@ -68,7 +74,9 @@ class Run:
             command = [RUNNER, TERMINATE_RUNNER, host_to_program_path(self.signal)] + args
         else:
             command = args
-        self.process = subprocess.Popen(command, cwd=self.cwd, env=environment,
+        if user:
+            command = ["setpriv", "--reuid=" + user, "--regid=" + user, "--clear-groups"] + command
+        self.process = subprocess.Popen(command, cwd=self.cwd, env=environment, umask=0 if user else -1,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait_paused(self):

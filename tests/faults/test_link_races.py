@@ -18,6 +18,7 @@ above it stay (and, in a dead tree, the marker, for a later try).
 """
 import glob
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -176,7 +177,82 @@ class LinkRaces(ProbedRunCase):
                 self.assertIn(CLEANUP, log)
                 self.assertVictimIntact()
 
+    def run_as_another_user(self, exe, base):
+        """A whole run as daemon, with no umask (shutil.chown needs root)."""
+        return Run(self, exe, base, user="daemon").finish()
+
+    def test_a_shared_base_folder_gets_a_private_working_directory(self):
+        self.need_attacker()
+        own = os.path.join(self.scratch, "own-temp")
+        os.makedirs(own)
+        shutil.chown(own, "daemon", "daemon")
+        for base, private in ((self.sticky_base(), True), (own, False)):
+            with self.subTest(private=private):
+                code, log = self.run_as_another_user(self.small, base)
+                self.assertEqual(code, 0, log)
+                (work,) = glob.glob(os.path.join(base, "I*"))
+                info = os.stat(work)
+                self.assertEqual(info.st_uid, pwd.getpwnam("daemon").pw_uid)
+                # Private where others may write; as inherited (mkdir's 0777
+                # with no umask) in the user's own folder.
+                self.assertEqual(info.st_mode & 0o777, 0o700 if private else 0o777)
+                self.assertEqual("Shared base folder: private working directory." in log, private, log)
+
+    def test_runs_in_a_shared_base_race_an_attacker_planting_links(self):
+        self.need_attacker()
+        for folder, _, files in os.walk(self.victim):
+            for name in [folder] + [os.path.join(folder, f) for f in files]:
+                shutil.chown(name, "daemon", "daemon")
+        base = self.sticky_base()
+        self.attack(os.path.join(base, "I*"))
+        tree = self.make([("Windows/install.exe", launcher_bytes())] +
+                         [("InstallerData/deep/f%d.bin" % i, os.urandom(2000)) for i in range(40)],
+                         "tree.exe")
+        for attempt in range(5):
+            with self.subTest(attempt=attempt):
+                code, log = self.run_as_another_user(tree, base)
+                self.assertEqual(code, 0, log)
+                self.assertIn(SUCCESS, log)
+        self.assertVictimIntact()
+
     # --- under Wine as well: links put in by the test --------------------------------
+
+    def tree_probe(self):
+        return self.make([("Windows/install.exe", launcher_bytes()),
+                          ("InstallerData/deep/a.bin", os.urandom(1000)),
+                          ("InstallerData/deep/b.bin", os.urandom(1000))], "tree.exe", stub=PROBE)
+
+    def assertExtractionFailed(self, log):
+        self.assertNotIn(SUCCESS, log)
+        self.assertTrue([line for line in log if line.startswith("*** FAILURE: Unable to unzip file")], log)
+
+    def test_a_link_planted_where_a_folder_will_be_made_is_never_entered(self):
+        for planted in ("InstallerData", "Windows"):
+            with self.subTest(planted=planted):
+                temp = os.path.join(self.scratch, "plant-" + planted)
+                os.makedirs(temp)
+                run = Run(self, self.tree_probe(), temp, pause_at="marked")
+                run.wait_paused()
+                (work,) = glob.glob(os.path.join(temp, "I*"))
+                os.symlink(self.victim, os.path.join(work, planted))
+                run.resume()
+                code, log = run.finish()
+                self.assertExtractionFailed(log)
+                self.assertVictimIntact()
+
+    def test_a_folder_swapped_for_a_link_between_two_entries_is_never_entered(self):
+        run = Run(self, self.tree_probe(), self.temp, pause_at="entry:b.bin")
+        run.wait_paused()
+        (work,) = glob.glob(os.path.join(self.temp, "I*"))
+        deep = os.path.join(work, "InstallerData", "deep")
+        moved = os.path.join(self.scratch, "moved")
+        os.rename(deep, moved)
+        os.symlink(self.victim, deep)
+        run.resume()
+        code, log = run.finish()
+        self.assertExtractionFailed(log)
+        self.assertVictimIntact()
+        self.assertEqual(os.listdir(moved), ["a.bin"])
 
     def test_a_directory_link_put_into_the_tree_before_cancel_is_removed_as_a_link(self):
         probe = self.make([("Windows/install.exe", launcher_bytes()),
