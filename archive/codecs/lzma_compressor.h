@@ -22,8 +22,6 @@
 
 #include "archive/engine.h"
 
-constexpr int32_t AL_ENGINE_ZIP_LZMA = 114;  // 100 + ZIP method 14
-
 // One set of encoder settings.
 struct ALLzmaSettings {
     uint32_t dictionary_size;  // bytes; an entry shorter than this gets less

@@ -18,8 +18,6 @@
 
 #include "archive/engine.h"
 
-constexpr int32_t AL_ENGINE_ZIP_ZSTD = 193;  // 100 + ZIP method 93
-
 class ALZstdCompressor : public ALCompressor {
 public:
     static constexpr uint16_t kZipVersionNeeded = 63;
