@@ -187,6 +187,42 @@ class RoundTrip(BuildTestCase):
             self.assertIsNone(z.testzip())
         self.assertLess(os.path.getsize(best), os.path.getsize(stored))
 
+    # -m METHOD: ZIP method, version needed, the flag bits beside 0x0808 at
+    # -1, -6 and -9 (deflate's option; LZMA's end marker), and the name
+    # --list and the summary give it.
+    METHODS = [("deflate", 8, 20, (0x4, 0, 0x2)), ("lzma", 14, 63, (0x2, 0x2, 0x2)),
+               ("zstd", 93, 63, (0, 0, 0))]
+
+    def test_each_method_is_read_by_7zip_bsdtar_and_python(self):
+        tree, expected = self.new_tree()
+        for method, number, version, level_flags in self.METHODS:
+            for level, flags in zip(("-1", "-6", "-9"), level_flags):
+                out = os.path.join(self.scratch, "%s%s.exe" % (method, level))
+                summary = self.build(tree, out, "-m", method, level).stdout.decode()
+                self.assertRegex(summary, r"; %s %s: files \d+\.\d%% of 238556 bytes" % (method, level))
+                with zipfile.ZipFile(out) as z:
+                    text = z.getinfo("text.txt")
+                    self.assertEqual((text.compress_type, text.extract_version, text.flag_bits),
+                                     (number, version, 0x0808 | flags), out)
+                    # Incompressible data are stored, whatever the method.
+                    self.assertEqual(z.getinfo("random.bin").compress_type, 0, out)
+                    self.assertEqual(z.getinfo("random.bin").extract_version, 20, out)
+                    if method != "zstd":  # Python's zipfile has no Zstandard
+                        self.assertIsNone(z.testzip(), out)
+                check = subprocess.run(["7z", "t", out], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+                self.assertEqual(check.returncode, 0, check.stdout)
+                self.assertIn(b"Everything is Ok", check.stdout)
+                names = subprocess.run(["bsdtar", "-tf", out], stdout=subprocess.PIPE, check=True)
+                self.assertEqual(set(names.stdout.decode().splitlines()), set(expected), out)
+                for name in ("text.txt", "pages/8192.txt", "a/b/c/d/nested.txt"):
+                    data = subprocess.run(["bsdtar", "-xOf", out, name], stdout=subprocess.PIPE,
+                                          check=True).stdout
+                    self.assertEqual(data, expected[name], (out, name))
+        listed = self.build_tool(["--list", os.path.join(self.scratch, "deflate-9.exe")])
+        self.assertRegex(listed.stdout.decode(), r"\d+ deflate [-0-9: ]+ -{3}- +text\.txt")
+        self.assertRegex(listed.stdout.decode(), r"100000 +100000 stored .*random\.bin")
+
     def test_output_inside_the_tree_is_not_packed_into_itself(self):
         tree, expected = self.new_tree()
         out = os.path.join(tree, "setup.exe")
@@ -266,6 +302,9 @@ class Refusals(BuildTestCase):
         self.assert_refused([tree], 2, "no output file")
         self.assert_refused([tree, "-o", out, "--bogus"], 2, "unknown option --bogus")
         self.assert_refused([tree, "-o"], 2, "-o needs a value")
+        self.assert_refused([tree, "-o", out, "-m", "bzip2"], 2, "-m takes deflate, lzma or zstd, not bzip2")
+        self.assert_refused([tree, "-o", out, "--method", "LZMA"], 2, "not LZMA")
+        self.assert_refused([tree, "-o", out, "--method"], 2, "--method needs a value")
         self.assert_refused(["--sign", "only-cert"], 2, "--sign needs")
         self.assert_refused([os.path.join(self.scratch, "missing"), "-o", out, "--stub", self.stub],
                             1, "not a directory")
