@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/environment.h"
-#include "tools/sea_build/pack/memory_storage.h"
+#include "tools/sea_build/pack/memory_output.h"
 
 void PackingPool::Start(std::vector<PackJob> jobs, int threads) {
     jobs_ = std::move(jobs);
@@ -62,7 +62,7 @@ void PackingPool::Work() {
 PackedFile PackingPool::Run(PackJob& job) const {
     PackedFile result;
     SourceFile input(job.path.c_str(), buffer_size_, rule_, job.expected);
-    MemoryStorage output(job.path.c_str(), buffer_size_);
+    MemoryOutput output(job.path.c_str(), buffer_size_);
     output.Reserve(static_cast<size_t>(job.expected.size / 2));
     ALCompressor& engine = *job.compressor;
     // Opened here, as the archive writer does, so that a failure to open

@@ -1,4 +1,4 @@
-// MemoryStorage: a storage whose written bytes collect in memory, where a
+// MemoryOutput: a storage whose written bytes collect in memory, where a
 // worker thread compresses a file before the archive writer takes it.
 // Written bytes pass through its CRC register and its monitor like a
 // file's; reading it yields the end of the data at once.
@@ -10,12 +10,12 @@
 
 #include "archive/storage.h"
 
-class MemoryStorage : public ALStorage {
+class MemoryOutput : public ALStorage {
 public:
     // An object type of its own, so that no file prototype clones it.
     static constexpr int32_t kObjectType = 78;
 
-    MemoryStorage(const wchar_t* name, int32_t buffer_size);
+    MemoryOutput(const wchar_t* name, int32_t buffer_size);
 
     void Reserve(size_t bytes) { bytes_.reserve(bytes); }
     // The bytes written (pending ones included); the storage is empty after.
@@ -32,7 +32,7 @@ public:
     int32_t RevertRename(bool delete_existing) override;
     int32_t RenameToBackup(bool delete_existing) override;
     int32_t Delete() override;
-    // Type -1 or kObjectType: a new, empty MemoryStorage with name.
+    // Type -1 or kObjectType: a new, empty MemoryOutput with name.
     ALStorage* Clone(const wchar_t* name, int32_t object_type) const override;
 
 private:
