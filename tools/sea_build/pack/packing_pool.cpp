@@ -88,7 +88,7 @@ int PackingPool::ThreadCount(size_t jobs, int64_t encoder_bytes) {
         if (n >= 1 && n <= 64) threads = static_cast<int>(n);
     }
     if (sizeof(void*) == 4 && encoder_bytes > 0) {
-        threads = std::min<int64_t>(threads, std::max<int64_t>(1, (int64_t{3} << 29) / encoder_bytes));
+        threads = std::min<int64_t>(threads, std::max<int64_t>(1, (int64_t{1} << 30) / encoder_bytes));
     }
     return std::max(1, std::min<int>(threads, static_cast<int>(std::max<size_t>(jobs, 1))));
 }

@@ -63,7 +63,7 @@ public:
 
     // The number of worker threads: SEA_BUILD_THREADS when set to 1..64,
     // else one per processor; at most jobs, and on a 32-bit system at most
-    // as many as 1.5 GiB holds encoders of encoder_bytes each.
+    // as many as 1 GiB holds encoders of encoder_bytes each.
     static int ThreadCount(size_t jobs, int64_t encoder_bytes);
 
 private:
