@@ -219,9 +219,12 @@ class RoundTrip(BuildTestCase):
                     data = subprocess.run(["bsdtar", "-xOf", out, name], stdout=subprocess.PIPE,
                                           check=True).stdout
                     self.assertEqual(data, expected[name], (out, name))
-        listed = self.build_tool(["--list", os.path.join(self.scratch, "deflate-9.exe")])
-        self.assertRegex(listed.stdout.decode(), r"\d+ deflate [-0-9: ]+ -{3}- +text\.txt")
-        self.assertRegex(listed.stdout.decode(), r"100000 +100000 stored .*random\.bin")
+            listed = self.build_tool(["--list", out]).stdout.decode()
+            self.assertRegex(listed, r"\d+ %-7s [-0-9: ]+ -{3}- +text\.txt" % method)
+            self.assertRegex(listed, r"100000 +100000 stored .*random\.bin")
+            tested = self.build_tool(["--test", out])
+            self.assertEqual(tested.returncode, 0, tested.stderr)
+            self.assertIn(b"OK: %d entries" % len(expected), tested.stdout)
 
     def test_output_inside_the_tree_is_not_packed_into_itself(self):
         tree, expected = self.new_tree()
@@ -252,17 +255,18 @@ class RoundTrip(BuildTestCase):
         tree = os.path.join(self.scratch, "tree")
         os.makedirs(tree)
         with open(os.path.join(tree, "text.txt"), "wb") as f:
-            f.write(b"hello world, " * 1000)
-        out = os.path.join(self.scratch, "setup.exe")
-        self.build(tree, out)
-        with open(out, "r+b") as f:
-            f.seek(len(minimal_pe()) + 1028 + 30 + len("text.txt") + 40)
-            byte = f.read(1)
-            f.seek(-1, 1)
-            f.write(bytes([byte[0] ^ 0x55]))
-        tested = self.build_tool(["--test", out])
-        self.assertEqual(tested.returncode, 1)
-        self.assertIn(b"text.txt", tested.stderr)
+            f.write(b"".join(b"hello world %d, " % i for i in range(2000)))
+        for method in ("deflate", "lzma", "zstd"):
+            out = os.path.join(self.scratch, method + ".exe")
+            self.build(tree, out, "-m", method)
+            with open(out, "r+b") as f:
+                f.seek(len(minimal_pe()) + 1028 + 30 + len("text.txt") + 40)
+                byte = f.read(1)
+                f.seek(-1, 1)
+                f.write(bytes([byte[0] ^ 0x55]))
+            tested = self.build_tool(["--test", out])
+            self.assertEqual(tested.returncode, 1, method)
+            self.assertIn(b"text.txt", tested.stderr, method)
 
 
 class Refusals(BuildTestCase):

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -90,6 +92,8 @@ std::wstring EntryLine(const ALEntry& e) {
 void AddReadPrototypes(ALPrototypeSet& prototypes, const ALStorage& storage) {
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddDecompressor(ALLzmaDecompressor());
+    prototypes.AddDecompressor(ALZstdDecompressor());
     prototypes.AddStorage(storage);
 }
 
