@@ -380,7 +380,7 @@ class Signing(BuildTestCase):
         cert, key = self_signed_certificate(self, self.scratch)
         tree, expected = self.new_tree()
         out = os.path.join(self.scratch, "signed.exe")
-        self.build(tree, out, "--sign", cert, key)
+        self.build(tree, out, "--sign", cert, key, "-m", "lzma")
         self.assertFalse(os.path.exists(out + ".unsigned"))
         verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -399,7 +399,10 @@ class Signing(BuildTestCase):
         with zipfile.ZipFile(out) as z:
             self.assertIsNone(z.testzip())
             self.assertEqual(set(z.namelist()), set(expected))
+            self.assertEqual(z.getinfo("text.txt").compress_type, zipfile.ZIP_LZMA)
         self.assertEqual(self.build_tool(["--test", out]).returncode, 0)
+        verified = self.build_tool(["--verify", out, "--ca", cert])
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
 
 
 def _driver_extracts():
