@@ -17,7 +17,6 @@ public:
 
     MemoryOutput(const wchar_t* name, int32_t buffer_size);
 
-    void Reserve(size_t bytes) { bytes_.reserve(bytes); }
     // The bytes written (pending ones included); the storage is empty after.
     std::vector<uint8_t> TakeBytes();
 

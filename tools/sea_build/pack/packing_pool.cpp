@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "platform/environment.h"
@@ -13,7 +14,15 @@ void PackingPool::Start(std::vector<PackJob> jobs, int threads) {
     done_.assign(jobs_.size(), false);
     const int count = std::max(1, std::min<int>(threads, static_cast<int>(jobs_.size())));
     if (jobs_.empty()) return;
-    for (int i = 0; i < count; ++i) workers_.emplace_back(&PackingPool::Work, this);
+    // A thread the system refuses is one worker fewer; with none at all
+    // the writer compresses each file itself when it takes it.
+    for (int i = 0; i < count; ++i) {
+        try {
+            workers_.emplace_back(&PackingPool::Work, this);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
 }
 
 void PackingPool::Stop() {
@@ -27,6 +36,7 @@ void PackingPool::Stop() {
 }
 
 PackedFile PackingPool::Take(size_t index) {
+    if (workers_.empty()) return Run(jobs_[index]);
     std::unique_lock<std::mutex> lock(mutex_);
     next_taken_ = index;
     changed_.notify_all();  // the job the writer waits for may start now
@@ -63,7 +73,6 @@ PackedFile PackingPool::Run(PackJob& job) const {
     PackedFile result;
     SourceFile input(job.path.c_str(), buffer_size_, rule_, job.expected);
     MemoryOutput output(job.path.c_str(), buffer_size_);
-    output.Reserve(static_cast<size_t>(job.expected.size / 2));
     ALCompressor& engine = *job.compressor;
     // Opened here, as the archive writer does, so that a failure to open
     // reads as it would there.
