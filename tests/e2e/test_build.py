@@ -420,9 +420,15 @@ class SelfExtraction(BuildTestCase):
     def test_self_extractor_reproduces_the_tree(self):
         tree, expected = self.new_tree()
         self.stub = SEA_EXE
-        out = os.path.join(self.scratch, "setup.exe")
-        self.build(tree, out, "--allow-pe32plus")
-        work = os.path.join(self.scratch, "work")
+        for method in ("deflate", "lzma", "zstd"):
+            with self.subTest(method=method):
+                self.check_extraction(tree, expected, method)
+
+    def check_extraction(self, tree, expected, method):
+        out = os.path.join(self.scratch, method, "setup.exe")
+        os.makedirs(os.path.dirname(out))
+        self.build(tree, out, "--allow-pe32plus", "-m", method)
+        work = os.path.join(self.scratch, method, "work")
         os.makedirs(work)
         result = self.run_sea(["-i", "silent", "-tempdir", work], exe=out)
         # Windows\setup.exe is no program: the launch fails after extraction.
