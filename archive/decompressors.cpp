@@ -5,124 +5,37 @@
 #include <cstring>
 #include <new>
 
+#include "archive/codecs/decoder_io.h"
 #include "archive/storage.h"
 
 namespace {
 
+using decoder_io::AdoptFailure;
+using decoder_io::CompressedInput;
+using decoder_io::OutputBudget;
+using decoder_io::StoragePair;
+
 constexpr uint32_t kCrcStart = 0xFFFFFFFFu;
-
-// The storages a Decompress call works on: those handed over without a
-// buffer are opened here (input: Open, output: Create) and closed again when
-// the call ends, the output first.
-class StoragePair {
-public:
-    StoragePair(ALStorage& input, ALStorage& output) : input_(input), output_(output) {
-        if (!input_.buffer) {
-            input_.Open();
-            close_input_ = true;
-        }
-        if (!output_.buffer) {
-            output_.Create(-1);
-            close_output_ = true;
-        }
-    }
-    ~StoragePair() {
-        if (close_output_) output_.Close();
-        if (close_input_) input_.Close();
-    }
-    StoragePair(const StoragePair&) = delete;
-    StoragePair& operator=(const StoragePair&) = delete;
-
-private:
-    ALStorage& input_;
-    ALStorage& output_;
-    bool close_input_ = false;
-    bool close_output_ = false;
-};
-
-// Copies a failed storage's status into the engine; the input's failure
-// takes precedence. Returns the engine's code.
-int32_t AdoptFailure(ALStatusBlock& engine, const ALStorage& input, const ALStorage& output) {
-    if (input.status.GetStatusCode() < 0) {
-        engine.SetStatusFrom(input.status);
-    } else if (output.status.GetStatusCode() < 0) {
-        engine.SetStatusFrom(output.status);
-    }
-    return engine.GetStatusCode();
-}
-
-// How many more bytes an engine may still write under its output limit.
-class OutputBudget {
-public:
-    explicit OutputBudget(int64_t limit) : limit_(limit) {}
-    bool Limited() const { return limit_ >= 0; }
-    int64_t Left() const { return limit_ - written_; }
-    void Count(int32_t n) { written_ += n; }
-    // Records the overrun on output (so that it stops taking data).
-    void Fail(ALStorage& output) const {
-        output.status.SetError(AL_INVALID_ARCHIVE,
-                               L"Decoded data of %s exceed the declared size of %lu bytes",
-                               output.GetName(), static_cast<uint32_t>(limit_));
-    }
-
-private:
-    int64_t limit_;
-    int64_t written_ = 0;
-};
-
-// Output space for one inflate call: the whole buffer, or one byte more
-// than the budget allows, so that an overrun shows without being written.
-uInt OutputSpace(const ALStorage& output, const OutputBudget& budget) {
-    int64_t space = output.buffer_size;
-    if (budget.Limited() && budget.Left() + 1 < space) space = budget.Left() + 1;
-    return static_cast<uInt>(space);
-}
-
-// Hands the next run of input bytes to the stream: what is still unread in
-// the input buffer, else a freshly loaded buffer, cut to the compressed
-// bytes left. False when there is nothing more (end of data, a failure, or
-// the compressed length used up).
-bool FeedInput(z_stream& stream, ALStorage& input, uint32_t& compressed_left) {
-    if (compressed_left == 0) return false;
-    int32_t available = input.read_limit - input.read_index;
-    if (available <= 0) {
-        if (input.LoadBuffer(input.file_position) < 0) return false;
-        available = input.read_limit - input.read_index;
-        if (available <= 0) return false;
-    }
-    uint32_t chunk = static_cast<uint32_t>(available);
-    if (chunk > compressed_left) chunk = compressed_left;
-    compressed_left -= chunk;
-    stream.next_in = input.buffer + input.read_index;
-    stream.avail_in = static_cast<uInt>(chunk);
-    input.read_index += static_cast<int32_t>(chunk);
-    return true;
-}
 
 // Inflates until the stream ends, fails, runs out of input or the output
 // fails. Every output run goes straight from zlib into the output buffer
 // and is flushed from there (its CRC taken on the way).
-void InflateLoop(z_stream& stream, ALStorage& input, ALStorage& output,
-                 uint32_t compressed_left, OutputBudget& budget) {
+void InflateLoop(z_stream& stream, CompressedInput& compressed, ALStorage& output,
+                 OutputBudget& budget) {
     bool input_done = false;
     for (;;) {
         if (stream.avail_in == 0 && !input_done) {
-            input_done = !FeedInput(stream, input, compressed_left);
+            input_done = !compressed.Take();
+            // zlib takes the whole run.
+            stream.next_in = const_cast<Bytef*>(compressed.data);
+            stream.avail_in = compressed.available;
+            compressed.Consume(compressed.available);
         }
-        const uInt space = OutputSpace(output, budget);
+        const uInt space = budget.Space(output);
         stream.next_out = output.buffer;
         stream.avail_out = space;
         const int result = inflate(&stream, Z_NO_FLUSH);
-        const int32_t produced = static_cast<int32_t>(space - stream.avail_out);
-        if (produced > 0) {
-            if (budget.Limited() && produced > budget.Left()) {
-                budget.Fail(output);
-                return;
-            }
-            output.write_index = produced;
-            if (output.FlushBuffer() < 0) return;
-            budget.Count(produced);
-        }
+        if (!budget.Deliver(output, space - stream.avail_out)) return;
         if (result != Z_OK && result != Z_BUF_ERROR) return;  // stream end or damage
         // A call that consumed the last input and filled no whole buffer
         // has nothing more to give: the stream is truncated.
@@ -166,7 +79,8 @@ int32_t ALPkDecompressor::Decompress(ALStorage& input, ALStorage& output,
     // that cannot start decodes nothing, which the caller's CRC check sees.
     if (inflateInit2(&stream, -MAX_WBITS) == Z_OK) {
         OutputBudget budget(output_limit);
-        InflateLoop(stream, input, output, static_cast<uint32_t>(compressed_length), budget);
+        CompressedInput compressed(input, compressed_length);
+        InflateLoop(stream, compressed, output, budget);
         inflateEnd(&stream);
     }
     return AdoptFailure(status, input, output);

@@ -14,7 +14,8 @@
 // - Clone(type) returns a new engine of its own family configured for the
 //   requested type, or null when the class does not serve that type; it
 //   records nothing. Types: -1 the class's default, 0 plain copy, 100 ZIP
-//   stored, 108..111 ZIP deflate with the deflate option 0..3.
+//   stored, 108..111 ZIP deflate with the deflate option 0..3, 114 ZIP
+//   LZMA, 193 ZIP Zstandard.
 // - Compress/Decompress return 0 or the negative code now also held in the
 //   engine's status. A storage handed over without a buffer is opened
 //   (input: Open, output: Create) and closed again at the end; a storage
@@ -36,6 +37,8 @@ constexpr int32_t AL_ENGINE_DEFAULT = -1;
 constexpr int32_t AL_ENGINE_COPY = 0;
 constexpr int32_t AL_ENGINE_ZIP_STORED = 100;
 constexpr int32_t AL_ENGINE_ZIP_DEFLATE = 108;  // 108..111: + deflate option
+constexpr int32_t AL_ENGINE_ZIP_LZMA = 114;     // 100 + method 14
+constexpr int32_t AL_ENGINE_ZIP_ZSTD = 193;     // 100 + method 93
 
 class ALEngine {
 public:

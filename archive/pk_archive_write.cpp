@@ -2,14 +2,17 @@
 // the end record, and Create, which writes the marked entries of a list.
 //
 // Every member is written the way installer payloads are laid out:
-//   local header   50 4B 03 04, version needed 20, flags, method, DOS time
-//                  and date, CRC-32 and sizes 0, name length, extra length 0,
-//                  the name in UTF-8 with '/' separators;
-//   data           deflated (method 8), or stored (method 0) when deflate
-//                  does not make it smaller;
+//   local header   50 4B 03 04, version needed (20; 63 for LZMA and
+//                  Zstandard), flags, method, DOS time and date, CRC-32 and
+//                  sizes 0, name length, extra length 0, the name in UTF-8
+//                  with '/' separators;
+//   data           as the entry's compressor writes it: deflated (method 8),
+//                  LZMA (method 14) or Zstandard (method 93), or stored
+//                  (method 0) when the compressor does not make it smaller;
 //   descriptor     50 4B 07 08, CRC-32, compressed size, uncompressed size.
 // The flag word is 0x0808 (a descriptor follows the data, the name is UTF-8)
-// plus the deflate option in bits 1-2 for deflated members. Records lie back
+// plus the deflate option in bits 1-2 for deflated members, or bit 1 (the
+// stream ends with its end marker) for LZMA members. Records lie back
 // to back from the ZIP start; the central directory follows the last one
 // and the end record (no comment unless the archive has one) follows the
 // directory. All offsets in the archive count from the ZIP start, which is
@@ -23,6 +26,8 @@
 #include <new>
 #include <string>
 
+#include "archive/codecs/lzma_compressor.h"
+#include "archive/codecs/zstd_compressor.h"
 #include "archive/compressors.h"
 #include "archive/entry.h"
 #include "archive/entry_list.h"
@@ -40,8 +45,11 @@ constexpr uint32_t kEndSignature = 0x06054B50;
 constexpr uint32_t kDescriptorSignature = 0x08074B50;
 constexpr uint16_t kVersion = 20;            // 2.0: deflate, directories
 constexpr uint16_t kFlagDescriptor = 0x0008; // sizes and CRC follow the data
+constexpr uint16_t kVersionLzmaZstd = 63;  // 6.3: LZMA, Zstandard
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
+constexpr uint16_t kMethodLzma = 14;
+constexpr uint16_t kMethodZstd = 93;
 // Names, extras and comments the reader accepts are shorter than this.
 constexpr size_t kMaxTextLength = 32767;
 constexpr int32_t kMaxEntries = 0xFFFF;
@@ -59,19 +67,39 @@ std::string StoredName(const ALEntry& entry) {
     return WideToUtf8(text);
 }
 
-bool IsDeflated(const ALEntry& entry) {
-    return entry.compressor && entry.compressor->engine_type == AL_ENGINE_ZIP_DEFLATE;
+int32_t EngineTypeOf(const ALEntry& entry) {
+    return entry.compressor ? entry.compressor->engine_type : AL_ENGINE_COPY;
+}
+
+// Whether the entry's compressor transforms the data (anything but a copy),
+// so that a member it does not make smaller is stored instead.
+bool IsCompressed(const ALEntry& entry) {
+    const int32_t type = EngineTypeOf(entry);
+    return type == AL_ENGINE_ZIP_DEFLATE || type == AL_ENGINE_ZIP_LZMA || type == AL_ENGINE_ZIP_ZSTD;
 }
 
 uint16_t MethodOf(const ALEntry& entry) {
-    return IsDeflated(entry) ? kMethodDeflated : kMethodStored;
+    switch (EngineTypeOf(entry)) {
+        case AL_ENGINE_ZIP_DEFLATE: return kMethodDeflated;
+        case AL_ENGINE_ZIP_LZMA: return kMethodLzma;
+        case AL_ENGINE_ZIP_ZSTD: return kMethodZstd;
+        default: return kMethodStored;
+    }
+}
+
+uint16_t VersionNeededOf(const ALEntry& entry) {
+    const uint16_t method = MethodOf(entry);
+    return method == kMethodLzma || method == kMethodZstd ? kVersionLzmaZstd : kVersion;
 }
 
 uint16_t FlagsOf(const ALEntry& entry) {
     uint16_t flags = ALPkArchive::kFlagUtf8 | kFlagDescriptor;
-    if (IsDeflated(entry)) {
+    const int32_t type = EngineTypeOf(entry);
+    if (type == AL_ENGINE_ZIP_DEFLATE) {
         const auto* deflate = dynamic_cast<const ALPkCompressor*>(entry.compressor);
         if (deflate) flags |= static_cast<uint16_t>((deflate->deflate_option & 3) << 1);
+    } else if (type == AL_ENGINE_ZIP_LZMA) {
+        flags |= ALLzmaCompressor::kZipFlagEndMarker;
     }
     return flags;
 }
@@ -117,7 +145,7 @@ int32_t ALPkArchive::WriteLocalHeader(ALEntry& entry) {
     uint16_t dos_date, dos_time;
     DosTimeOf(*entry.storage, dos_date, dos_time);
     out.WriteUInt32LE(kLocalHeaderSignature);
-    out.WriteUInt16LE(kVersion);
+    out.WriteUInt16LE(VersionNeededOf(entry));
     out.WriteUInt16LE(FlagsOf(entry));
     out.WriteUInt16LE(MethodOf(entry));
     out.WriteUInt16LE(dos_time);
@@ -150,8 +178,8 @@ int32_t ALPkArchive::WriteDirectoryRecord(ALEntry& entry) {
     uint16_t dos_date, dos_time;
     DosTimeOf(*entry.storage, dos_date, dos_time);
     out.WriteUInt32LE(kDirectorySignature);
-    out.WriteUInt16LE(kVersion);  // made by: MS-DOS (0), version 2.0
-    out.WriteUInt16LE(kVersion);  // needed to extract
+    out.WriteUInt16LE(VersionNeededOf(entry));  // made by: MS-DOS (0), that version
+    out.WriteUInt16LE(VersionNeededOf(entry));  // needed to extract
     out.WriteUInt16LE(FlagsOf(entry));
     out.WriteUInt16LE(MethodOf(entry));
     out.WriteUInt16LE(dos_time);
@@ -247,13 +275,13 @@ private:
         return Healthy();
     }
 
-    // Compresses once; when deflate did not make the data smaller, goes
-    // back and stores the data instead, header included.
+    // Compresses once; when the compressor did not make the data smaller,
+    // goes back and stores the data instead, header included.
     bool WriteData() {
         const int32_t data_start = out_.Tell();
         if (!Compress(data_start)) return false;
         furthest_ = out_.Tell();
-        if (!IsDeflated(entry_) || compressed_ < uncompressed_) return true;
+        if (!IsCompressed(entry_) || compressed_ < uncompressed_) return true;
         if (!UseCopyCompressor()) return false;
         if (out_.Seek(data_start) < 0 || input_.Seek(0) < 0) return Healthy() && FailFrom(input_.status);
         if (!Compress(data_start)) return false;
@@ -280,10 +308,12 @@ private:
         return true;
     }
 
-    // Whether a member of size bytes (worst case: deflate's expansion) still
-    // fits below 2 GB, where the library's 32-bit positions end.
+    // Whether a member of size bytes (worst case: the compressor's
+    // expansion; deflate's and Zstandard's stay below 1/256, LZMA's below
+    // 1/32) still fits below 2 GB, where the library's 32-bit positions end.
     bool RoomFor(int32_t size) const {
-        const int64_t worst = int64_t{size} + size / 256 + 1024 + 2 * kMaxTextLength;
+        const int32_t growth = EngineTypeOf(entry_) == AL_ENGINE_ZIP_LZMA ? size / 32 : size / 256;
+        const int64_t worst = int64_t{size} + growth + 1024 + 2 * kMaxTextLength;
         return size >= 0 && out_.Tell() + worst < std::numeric_limits<int32_t>::max();
     }
 

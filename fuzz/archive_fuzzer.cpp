@@ -17,6 +17,8 @@
 #include <set>
 #include <string>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -95,6 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ALPrototypeSet prototypes;
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddDecompressor(ALLzmaDecompressor());
+    prototypes.AddDecompressor(ALZstdDecompressor());
     prototypes.AddStorage(ALFile());
     {
         ALEntryList list(&monitor, prototypes);

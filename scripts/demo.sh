@@ -16,6 +16,8 @@ if sea_host_runs_32bit; then arch=win32; else arch=win64; fi
 sea_install base build windows "$arch"
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then preset=win32; else preset=win64; fi
 [ "$preset" = "$arch" ] || sea_install "$preset"
+# The Zstandard sources the Windows programs compile.
+sea_fetch_zstd_source
 # Build directories (overridable, e.g. to keep a separate build apart).
 win_build=${SEA_DEMO_WIN_BUILD:-build/$preset}
 native_build=${SEA_DEMO_NATIVE_BUILD:-build/native}

@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+. scripts/lib/install.sh
+sea_fetch_zstd_source  # the fuzz targets compile Zstandard from its sources
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz -j "$(nproc)" >/dev/null
 

@@ -11,18 +11,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
+. scripts/lib/install.sh
+sea_fetch_zstd_source  # the Zstandard sources the stub compiles
 
 cmake --preset win32 >/dev/null
 cmake --build build/win32 -j "$jobs" --target sea >/dev/null
 first=build/win32/bin/sea.exe
 
 # A clean copy of the sources (no build output, no version control) under a
-# different path, built in its own build directory.
+# different path, built in its own build directory, with the same
+# third-party sources (their path is mapped away like the sources' own).
 copy="$root/build/repro-stub/src"
 rm -rf "$root/build/repro-stub"
 mkdir -p "$copy"
 tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$copy" -xf -
-(cd "$copy" && cmake --preset win32 -DSEA_TESTS=OFF >/dev/null &&
+(cd "$copy" && cmake --preset win32 -DSEA_TESTS=OFF -DSEA_DEPS_DIR="$root/build/deps" >/dev/null &&
   cmake --build build/win32 -j "$jobs" --target sea >/dev/null)
 second="$copy/build/win32/bin/sea.exe"
 

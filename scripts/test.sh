@@ -20,6 +20,8 @@ step() { printf '\n== %s ==\n' "$*"; }
 . scripts/lib/install.sh
 sea_install base build windows win32-toolchain win64 gui reference test-extras branding package
 if sea_host_runs_32bit; then sea_install win32; fi
+# The Zstandard sources the Windows builds and the fuzz targets compile.
+sea_fetch_zstd_source
 # Unix locales from which Wine takes the dialog's language in the GUI tests,
 # and the Turkish one in which every suite also runs (its dotted and dotless
 # i break locale-dependent case folding).

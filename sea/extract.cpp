@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -34,12 +36,14 @@
 
 namespace {
 
-// Inflate and copy decompressors, one file storage: what every payload
-// entry needs. Files are made in the held tree only.
+// Inflate and copy decompressors, then LZMA and Zstandard, one file
+// storage: what every payload entry needs. Files are made in the held tree only.
 ALPrototypeSet PayloadPrototypes(const HeldTree& tree) {
     ALPrototypeSet prototypes;
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddDecompressor(ALLzmaDecompressor());
+    prototypes.AddDecompressor(ALZstdDecompressor());
     prototypes.AddStorage(HeldTreeFile(&tree, L"", ALFile::kDefaultBufferSize, NameCaseIgnore));
     return prototypes;
 }

@@ -19,7 +19,9 @@ def _dos_time(date_time):
 def zip_bytes(entries, level=6, flags=0x0808):
     """A ZIP archive written like an installer payload. entries: a list of
     (name, bytes or None for a directory, optional dict of overrides:
-    method (0 or 8), date_time, external_attr, flags)."""
+    method (0 or 8; any other with packed), packed (the entry's data as
+    another tool compressed them), size (the size recorded instead of the
+    data's), date_time, external_attr, flags)."""
     out = bytearray()
     central = bytearray()
     for item in entries:
@@ -28,24 +30,27 @@ def zip_bytes(entries, level=6, flags=0x0808):
         raw_name = name.encode("utf-8") if isinstance(name, str) else name
         body = data or b""
         method = extra.get("method", 0 if data is None or level == 0 else 8)
-        if method == 8:
+        if "packed" in extra:
+            packed = extra["packed"]
+        elif method == 8:
             c = zlib.compressobj(level, zlib.DEFLATED, -15)
             packed = c.compress(body) + c.flush()
         else:
             packed = body
         crc = zlib.crc32(body) & 0xFFFFFFFF
+        size = extra.get("size", len(body))
         flag = extra.get("flags", flags)
         time, date = _dos_time(extra.get("date_time", (2025, 1, 1, 12, 0, 0)))
         attr = extra.get("external_attr", 0x10 if data is None else 0x20)
         offset = len(out)
         out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flag, method, time, date,
                            0 if flag & 8 else crc, 0 if flag & 8 else len(packed),
-                           0 if flag & 8 else len(body), len(raw_name), 0)
+                           0 if flag & 8 else size, len(raw_name), 0)
         out += raw_name + packed
         if flag & 8:
-            out += struct.pack("<IIII", 0x08074B50, crc, len(packed), len(body))
+            out += struct.pack("<IIII", 0x08074B50, crc, len(packed), size)
         central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flag, method, time,
-                               date, crc, len(packed), len(body), len(raw_name), 0, 0, 0, 0,
+                               date, crc, len(packed), size, len(raw_name), 0, 0, 0, 0,
                                attr, offset)
         central += raw_name
     start = len(out)
@@ -53,6 +58,24 @@ def zip_bytes(entries, level=6, flags=0x0808):
     out += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries),
                        len(central), start, 0)
     return bytes(out)
+
+
+def foreign_entries(zip_path, flags=0x0808):
+    """The entries of a ZIP archive another tool wrote, as zip_bytes entries
+    that carry each entry's data as that tool compressed them (method,
+    packed bytes, and the tool's flag bits 1-2 on top of flags)."""
+    import zipfile
+    entries = []
+    with open(zip_path, "rb") as f:
+        raw = f.read()
+    with zipfile.ZipFile(zip_path) as z:
+        for info in z.infolist():
+            name_length, extra_length = struct.unpack_from("<HH", raw, info.header_offset + 26)
+            start = info.header_offset + 30 + name_length + extra_length
+            entries.append((info.filename, z.read(info), {
+                "method": info.compress_type, "packed": raw[start:start + info.compress_size],
+                "flags": flags | (info.flag_bits & 6)}))
+    return entries
 
 
 def tree_entries(root):

@@ -187,6 +187,45 @@ class RoundTrip(BuildTestCase):
             self.assertIsNone(z.testzip())
         self.assertLess(os.path.getsize(best), os.path.getsize(stored))
 
+    # -m METHOD: ZIP method, version needed, the flag bits beside 0x0808 at
+    # -1, -6 and -9 (deflate's option; LZMA's end marker), and the name
+    # --list and the summary give it.
+    METHODS = [("deflate", 8, 20, (0x4, 0, 0x2)), ("lzma", 14, 63, (0x2, 0x2, 0x2)),
+               ("zstd", 93, 63, (0, 0, 0))]
+
+    def test_each_method_is_read_by_7zip_bsdtar_and_python(self):
+        tree, expected = self.new_tree()
+        for method, number, version, level_flags in self.METHODS:
+            for level, flags in zip(("-1", "-6", "-9"), level_flags):
+                out = os.path.join(self.scratch, "%s%s.exe" % (method, level))
+                summary = self.build(tree, out, "-m", method, level).stdout.decode()
+                self.assertRegex(summary, r"; %s %s: files \d+\.\d%% of 238556 bytes" % (method, level))
+                with zipfile.ZipFile(out) as z:
+                    text = z.getinfo("text.txt")
+                    self.assertEqual((text.compress_type, text.extract_version, text.flag_bits),
+                                     (number, version, 0x0808 | flags), out)
+                    # Incompressible data are stored, whatever the method.
+                    self.assertEqual(z.getinfo("random.bin").compress_type, 0, out)
+                    self.assertEqual(z.getinfo("random.bin").extract_version, 20, out)
+                    if method != "zstd":  # Python's zipfile has no Zstandard
+                        self.assertIsNone(z.testzip(), out)
+                check = subprocess.run(["7z", "t", out], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+                self.assertEqual(check.returncode, 0, check.stdout)
+                self.assertIn(b"Everything is Ok", check.stdout)
+                names = subprocess.run(["bsdtar", "-tf", out], stdout=subprocess.PIPE, check=True)
+                self.assertEqual(set(names.stdout.decode().splitlines()), set(expected), out)
+                for name in ("text.txt", "pages/8192.txt", "a/b/c/d/nested.txt"):
+                    data = subprocess.run(["bsdtar", "-xOf", out, name], stdout=subprocess.PIPE,
+                                          check=True).stdout
+                    self.assertEqual(data, expected[name], (out, name))
+            listed = self.build_tool(["--list", out]).stdout.decode()
+            self.assertRegex(listed, r"\d+ %-7s [-0-9: ]+ -{3}- +text\.txt" % method)
+            self.assertRegex(listed, r"100000 +100000 stored .*random\.bin")
+            tested = self.build_tool(["--test", out])
+            self.assertEqual(tested.returncode, 0, tested.stderr)
+            self.assertIn(b"OK: %d entries" % len(expected), tested.stdout)
+
     def test_output_inside_the_tree_is_not_packed_into_itself(self):
         tree, expected = self.new_tree()
         out = os.path.join(tree, "setup.exe")
@@ -216,17 +255,18 @@ class RoundTrip(BuildTestCase):
         tree = os.path.join(self.scratch, "tree")
         os.makedirs(tree)
         with open(os.path.join(tree, "text.txt"), "wb") as f:
-            f.write(b"hello world, " * 1000)
-        out = os.path.join(self.scratch, "setup.exe")
-        self.build(tree, out)
-        with open(out, "r+b") as f:
-            f.seek(len(minimal_pe()) + 1028 + 30 + len("text.txt") + 40)
-            byte = f.read(1)
-            f.seek(-1, 1)
-            f.write(bytes([byte[0] ^ 0x55]))
-        tested = self.build_tool(["--test", out])
-        self.assertEqual(tested.returncode, 1)
-        self.assertIn(b"text.txt", tested.stderr)
+            f.write(b"".join(b"hello world %d, " % i for i in range(2000)))
+        for method in ("deflate", "lzma", "zstd"):
+            out = os.path.join(self.scratch, method + ".exe")
+            self.build(tree, out, "-m", method)
+            with open(out, "r+b") as f:
+                f.seek(len(minimal_pe()) + 1028 + 30 + len("text.txt") + 40)
+                byte = f.read(1)
+                f.seek(-1, 1)
+                f.write(bytes([byte[0] ^ 0x55]))
+            tested = self.build_tool(["--test", out])
+            self.assertEqual(tested.returncode, 1, method)
+            self.assertIn(b"text.txt", tested.stderr, method)
 
 
 class Refusals(BuildTestCase):
@@ -266,6 +306,9 @@ class Refusals(BuildTestCase):
         self.assert_refused([tree], 2, "no output file")
         self.assert_refused([tree, "-o", out, "--bogus"], 2, "unknown option --bogus")
         self.assert_refused([tree, "-o"], 2, "-o needs a value")
+        self.assert_refused([tree, "-o", out, "-m", "bzip2"], 2, "-m takes deflate, lzma or zstd, not bzip2")
+        self.assert_refused([tree, "-o", out, "--method", "LZMA"], 2, "not LZMA")
+        self.assert_refused([tree, "-o", out, "--method"], 2, "--method needs a value")
         self.assert_refused(["--sign", "only-cert"], 2, "--sign needs")
         self.assert_refused([os.path.join(self.scratch, "missing"), "-o", out, "--stub", self.stub],
                             1, "not a directory")
@@ -337,7 +380,7 @@ class Signing(BuildTestCase):
         cert, key = self_signed_certificate(self, self.scratch)
         tree, expected = self.new_tree()
         out = os.path.join(self.scratch, "signed.exe")
-        self.build(tree, out, "--sign", cert, key)
+        self.build(tree, out, "--sign", cert, key, "-m", "lzma")
         self.assertFalse(os.path.exists(out + ".unsigned"))
         verify = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", out],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -356,7 +399,10 @@ class Signing(BuildTestCase):
         with zipfile.ZipFile(out) as z:
             self.assertIsNone(z.testzip())
             self.assertEqual(set(z.namelist()), set(expected))
+            self.assertEqual(z.getinfo("text.txt").compress_type, zipfile.ZIP_LZMA)
         self.assertEqual(self.build_tool(["--test", out]).returncode, 0)
+        verified = self.build_tool(["--verify", out, "--ca", cert])
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
 
 
 def _driver_extracts():
@@ -374,9 +420,15 @@ class SelfExtraction(BuildTestCase):
     def test_self_extractor_reproduces_the_tree(self):
         tree, expected = self.new_tree()
         self.stub = SEA_EXE
-        out = os.path.join(self.scratch, "setup.exe")
-        self.build(tree, out, "--allow-pe32plus")
-        work = os.path.join(self.scratch, "work")
+        for method in ("deflate", "lzma", "zstd"):
+            with self.subTest(method=method):
+                self.check_extraction(tree, expected, method)
+
+    def check_extraction(self, tree, expected, method):
+        out = os.path.join(self.scratch, method, "setup.exe")
+        os.makedirs(os.path.dirname(out))
+        self.build(tree, out, "--allow-pe32plus", "-m", method)
+        work = os.path.join(self.scratch, method, "work")
         os.makedirs(work)
         result = self.run_sea(["-i", "silent", "-tempdir", work], exe=out)
         # Windows\setup.exe is no program: the launch fails after extraction.

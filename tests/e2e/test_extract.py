@@ -6,8 +6,9 @@ import glob
 import os
 import subprocess
 import unittest
+import zipfile
 
-from payload import build_installer, zip_bytes
+from payload import build_installer, foreign_entries, zip_bytes
 from seatest import (IS_WINDOWS_BUILD, InstallerTestCase, exit_status, host_to_program_path,
                      launcher_bytes, log_text)
 
@@ -143,6 +144,61 @@ class Extraction(InstallerTestCase):
         self.assertIn("Code -1984 = 'CRC Error'", log)
         self.assertIn("*** FAILURE: Unable to unzip file: Error -1984", log)
         self.assertNotIn("Success. The extracted file execution has begun.", log)
+
+    def test_lzma_and_zstandard_entries_of_other_tools(self):
+        """Entries that 7-Zip (LZMA, with and without the end marker),
+        Python's zipfile (LZMA, with it) and the zstd program (a frame put
+        into the ZIP here as method 93) compressed come out byte for byte,
+        beside a deflated launcher, in one run."""
+        contents = {"text.txt": b"lorem ipsum dolor sit amet\r\n" * 5000,
+                    "random.bin": os.urandom(70000), "empty.txt": b"",
+                    "pages.bin": bytes(range(256)) * 64}  # whole 4096-byte buffers
+        src = os.path.join(self.scratch, "src")
+        os.makedirs(src)
+        for name, data in contents.items():
+            with open(os.path.join(src, name), "wb") as f:
+                f.write(data)
+        entries = [("Windows/install.exe", launcher_bytes())]
+        for folder, method in (("7z", "LZMA"), ("7z-no-marker", "LZMA:eos=off")):
+            path = os.path.join(self.scratch, folder + ".zip")
+            subprocess.run(["7z", "a", "-tzip", "-mm=" + method, path] + sorted(contents),
+                           cwd=src, check=True, stdout=subprocess.DEVNULL)
+            entries += [(folder + "/" + e[0],) + e[1:] for e in foreign_entries(path)]
+        path = os.path.join(self.scratch, "zipfile.zip")
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_LZMA) as z:
+            for name, data in contents.items():
+                z.writestr(name, data)
+        entries += [("zipfile/" + e[0],) + e[1:] for e in foreign_entries(path)]
+        for name, data in contents.items():
+            frame = subprocess.run(["zstd", "-q", "-c", "-19"], input=data, check=True,
+                                   stdout=subprocess.PIPE).stdout
+            entries.append(("zstd/" + name, data, {"method": 93, "packed": frame}))
+        # Both LZMA forms are there.
+        lzma_flags = {e[2]["flags"] & 2 for e in entries[1:] if e[2]["method"] == 14}
+        self.assertEqual(lzma_flags, {0, 2})
+        status, _ = self.run_installer(self.make(entries))
+        self.assertEqual(status, 0)
+        work = self.work_dirs()[-1]
+        for name, data, _ in entries[1:]:
+            with open(os.path.join(work, *name.split("/")), "rb") as f:
+                self.assertTrue(f.read() == data, name)
+
+    def test_entry_needing_more_than_the_decoder_cap_fails_like_a_damaged_one(self):
+        data = b"small" * 100
+        frame = subprocess.run(["zstd", "-q", "-c", "--no-content-size"], input=data, check=True,
+                               stdout=subprocess.PIPE).stdout
+        frame = frame[:5] + b"\xA0" + frame[6:]  # Window_Descriptor: 1 GiB
+        exe = self.make([("Windows/install.exe", launcher_bytes()),
+                         ("big.bin", data, {"method": 93, "packed": frame, "size": 1 << 30})])
+        status, _ = self.run_installer(exe)
+        self.assertEqual(status, 255)
+        log = log_text(self.scratch)
+        self.assertIn("Code -1980 = 'Invalid archive'", log)
+        self.assertIn("*** FAILURE: Unable to unzip file: Error -1980", log)
+        self.assertNotIn("Success. The extracted file execution has begun.", log)
+        # Created, as a damaged entry's file is, but nothing decoded into it.
+        self.assertEqual([os.path.getsize(p) for p in glob.glob(os.path.join(self.temp, "I*", "big.bin"))],
+                         [0])
 
     def test_no_payload_fails_without_leaving_a_directory(self):
         exe = self.copy_program(name="install.exe")

@@ -43,7 +43,13 @@ FILES = {
     "old.txt": b"older than the epoch\n" * 20,
     "readonly.txt": b"read only",
     "deep/er/still/file.bin": bytes(range(256)) * 16,
+    # Large enough for every match finder the compressors choose by size.
+    "big/lines.txt": b"".join(b"%d: %x\n" % (i, i * i % 65521) for i in range(40000)),
 }
+# -m and a level of each kind: deflate; LZMA's normal and fast modes;
+# Zstandard's optimal parsing and its lazy match finder.
+METHOD_LEVELS = [("deflate", "-6"), ("lzma", "-6"), ("lzma", "-2"), ("zstd", "-6"), ("zstd", "-4")]
+ZIP_METHOD = {"deflate": 8, "lzma": 14, "zstd": 93}
 EMPTY_DIRS = ["empty", "deep/er/hollow"]
 
 
@@ -179,6 +185,20 @@ class SameBytes(ReproducibleTestCase):
                     self.assertEqual(info.external_attr, 0x20 | ro, info.filename)
             self.assertIsNone(z.testzip())
 
+    def test_thread_count_changes_no_byte(self):
+        tree = os.path.join(self.scratch, "tree")
+        write_tree(tree, reverse=False, umask=0o022, stamp=EPOCH)
+        for method, level in METHOD_LEVELS:
+            outputs = []
+            for threads in ("1", "4"):
+                out = os.path.join(self.scratch, "%s%s-%s.exe" % (method, level, threads))
+                env = {"SOURCE_DATE_EPOCH": str(EPOCH), "LANG": "C.UTF-8",
+                       "SEA_BUILD_THREADS": threads}
+                outputs.append(sha256(self.build(tree, out, env, extra=["-m", method, level])))
+                with zipfile.ZipFile(out) as z:
+                    self.assertEqual(z.getinfo("big/lines.txt").compress_type, ZIP_METHOD[method])
+            self.assertEqual(outputs[0], outputs[1], (method, level))
+
     def test_source_date_epoch_values(self):
         tree = os.path.join(self.scratch, "tree")
         write_tree(tree, reverse=False, umask=0o022, stamp=EPOCH)
@@ -217,14 +237,18 @@ class WindowsBuilder(ReproducibleTestCase):
         branding = ["--version-info", "ProductName=Caf\u00e9 \u65e5\u672c",
                     "--version-info", "FileVersion=2.5.1.0"]
         windows_tree = "Z:" + tree.replace("/", "\\")
-        windows_out = "Z:" + os.path.join(self.scratch, "win.exe").replace("/", "\\")
-        self.build(windows_tree + "\\", windows_out, env,
-                   extra=branding + ["--icon", "Z:" + icon.replace("/", "\\")])
-        linux = self.build(tree, os.path.join(self.other, "linux.exe"), env, HOST_TOOL, None,
-                           extra=branding + ["--icon", icon])
-        self.assertEqual(sha256(os.path.join(self.scratch, "win.exe")), sha256(linux))
-        with zipfile.ZipFile(linux) as z:
-            self.assertEqual(z.namelist(), defined_order())
+        for method, level in METHOD_LEVELS:
+            name = "%s%s.exe" % (method, level)
+            windows_out = "Z:" + os.path.join(self.scratch, name).replace("/", "\\")
+            packing = ["-m", method, level]
+            self.build(windows_tree + "\\", windows_out, env,
+                       extra=branding + packing + ["--icon", "Z:" + icon.replace("/", "\\")])
+            linux = self.build(tree, os.path.join(self.other, name), env, HOST_TOOL, None,
+                               extra=branding + packing + ["--icon", icon])
+            self.assertEqual(sha256(os.path.join(self.scratch, name)), sha256(linux), name)
+            with zipfile.ZipFile(linux) as z:
+                self.assertEqual(z.namelist(), defined_order())
+                self.assertEqual(z.getinfo("big/lines.txt").compress_type, ZIP_METHOD[method])
 
 
 class NoFileLeftBehind(ReproducibleTestCase):

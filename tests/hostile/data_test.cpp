@@ -1,7 +1,8 @@
 // Member data that lie: overlapping members and zip bombs (the full and the
 // quoted overlap), deflate streams that are invalid, end early or never
 // end, stored members whose sizes disagree, CRC mismatches, encrypted
-// members and unknown methods.
+// members and unknown methods; LZMA and Zstandard members whose
+// dictionaries, windows, sizes, streams and checksums lie.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "hostile/hostile_support.h"
 #include "hostile/hostile_zip.h"
+#include "zip/codec_bytes.h"
 
 namespace hostile {
 namespace {
@@ -150,6 +152,49 @@ std::string Hex8(uint32_t value) {
     return text;
 }
 
+// LZMA (method 14) and Zstandard (93) members. A huge dictionary or
+// window on a small member costs nothing and extracts (code 3: all three
+// members); on a member that declares 1 GiB it is refused unallocated.
+std::vector<DataRow> CodecRows() {
+    const std::string body(50000, 'q');
+    const std::string text = "lzma and zstd, " + body;
+    std::string lzma = codec_bytes::LzmaMember(text, true);
+    lzma.replace(5, 4, "\xFF\xFF\xFF\xFF");  // a 4 GiB dictionary (cut to 1 GiB below)
+    std::string zstd = codec_bytes::ZstdFrame(text, 3, true, false);
+    zstd[5] = '\xA0';  // a 1 GiB window
+    std::string bad_sum = codec_bytes::ZstdFrame(text);
+    bad_sum.back() ^= 1;
+    Member huge_lzma = Raw("bad.bin", 14, lzma, text);
+    huge_lzma.uncompressed = 1u << 30;
+    Member huge_zstd = Raw("bad.bin", 93, zstd, text);
+    huge_zstd.uncompressed = 1u << 30;
+    Member long_lzma = Raw("bad.bin", 14, lzma, text);
+    long_lzma.uncompressed = 4;
+    Member long_zstd = Raw("bad.bin", 93, codec_bytes::ZstdFrame(text), text);
+    long_zstd.uncompressed = 4;
+    const int64_t size = static_cast<int64_t>(text.size());
+    return {
+        {"lzma, 4 GiB dictionary, small member", Raw("bad.bin", 14, lzma, text), 3, "", true, size},
+        {"zstd, 1 GiB window, small member", Raw("bad.bin", 93, zstd, text), 3, "", true, size},
+        {"lzma, 4 GiB dictionary, 1 GiB member", huge_lzma, AL_INVALID_ARCHIVE,
+         "bad.bin: LZMA data of bad.bin need 1048591 KB to decode, more than the 65536 KB allowed", true, 0},
+        {"zstd, 1 GiB window, 1 GiB member", huge_zstd, AL_INVALID_ARCHIVE,
+         "bad.bin: Zstandard data of bad.bin need 1048576 KB", true, 0},
+        {"lzma stream ending early", Raw("bad.bin", 14, lzma.substr(0, lzma.size() / 2), text),
+         AL_INVALID_ARCHIVE, "bad.bin: LZMA data of bad.bin are cut short", true, size},
+        {"zstd frame ending early", Raw("bad.bin", 93, zstd.substr(0, zstd.size() / 2), text),
+         AL_INVALID_ARCHIVE, "bad.bin: Zstandard data of bad.bin are cut short", true, size},
+        {"lzma member with more data than it declares", long_lzma, AL_INVALID_ARCHIVE,
+         "bad.bin: Decoded data of bad.bin exceed the declared size of 4 bytes", true, 4},
+        {"zstd frame claiming more than the member declares", long_zstd, AL_INVALID_ARCHIVE,
+         "bad.bin: Decoded data of bad.bin exceed the declared size of 4 bytes", true, 0},
+        {"zstd wrong content checksum", Raw("bad.bin", 93, bad_sum, text), AL_INVALID_ARCHIVE,
+         "bad.bin: Zstandard data of bad.bin fail their content checksum", true, size},
+        {"lzma damaged stream", Raw("bad.bin", 14, std::string(lzma).replace(20, 8, "garbage!"), text),
+         AL_INVALID_ARCHIVE, "bad.bin: LZMA data of bad.bin ", true, size},
+    };
+}
+
 std::vector<DataRow> Rows() {
     const std::string hello = "hello, hostile world";
     const std::string body(50000, 'q');
@@ -188,7 +233,8 @@ std::vector<DataRow> Rows() {
         {"encrypted member", encrypted, AL_MISSING_CRYPTO_ENGINE,
          "Attempt to extract an object without decryption engine", false, -1},
     };
-    for (uint16_t method : {1, 6, 9, 12, 14, 19, 95, 98, 99}) {
+    for (DataRow& row : CodecRows()) rows.push_back(std::move(row));
+    for (uint16_t method : {1, 6, 9, 12, 19, 95, 98, 99}) {
         rows.push_back({"method " + std::to_string(method), Raw("bad.bin", method, hello, hello),
                         AL_CANT_CREATE_COMPRESSION_ENGINE, no_engine, false, -1});
     }

@@ -1,6 +1,6 @@
 // The harness of the hostile-archive tests: every case writes its archive
 // into a fresh scratch directory and extracts it the way the extraction
-// driver does (inflate and copy decompressors, one file storage, the
+// driver does (its four decompressors, one file storage, the
 // archive opened by its path, the target directory current), under a time
 // limit, and checks that nothing changed in the scratch directory outside
 // the target.
@@ -28,6 +28,8 @@
 #include <string>
 #include <thread>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -204,12 +206,14 @@ protected:
     // Writes bytes as the archive and extracts it into the target the way
     // the extraction driver does. Fails the test when the case runs longer
     // than time_limit seconds or when anything outside the target changed.
-    // The prototypes of the extraction driver: inflate and copy
-    // decompressors, and `storage` (a plain ALFile by default).
+    // The prototypes of the extraction driver: inflate, copy, LZMA and
+    // Zstandard decompressors, and `storage` (a plain ALFile by default).
     static ALPrototypeSet DriverPrototypes(const ALStorage& storage = ALFile()) {
         ALPrototypeSet prototypes;
         prototypes.AddDecompressor(ALPkDecompressor());
         prototypes.AddDecompressor(ALCopyDecompressor());
+        prototypes.AddDecompressor(ALLzmaDecompressor());
+        prototypes.AddDecompressor(ALZstdDecompressor());
         prototypes.AddStorage(storage);
         return prototypes;
     }

@@ -5,10 +5,15 @@
 #include <memory>
 #include <string>
 
+#include "archive/codecs/decoder_memory.h"
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/file.h"
 #include "archive/prototype_set.h"
 #include "archive_core/test_support.h"
+#include "platform/text.h"
+#include "zip/codec_bytes.h"
 #include "zip/zip_builder.h"
 
 namespace {
@@ -229,5 +234,224 @@ TEST(CopyDecompressor, FailuresAndTheOutputLimit) {
         engine.output_limit = 1000;
         EXPECT_EQ(engine.Decompress(input, output, -1), AL_NO_ERRORS);
         EXPECT_EQ(output.data, data);
+    }
+}
+
+// --- LZMA and Zstandard ------------------------------------------------------------
+
+namespace {
+
+using codec_bytes::LzmaMember;
+using codec_bytes::ZstdFrame;
+
+// What a decoder made of a member: its result, the output storage's
+// detail, the bytes written and the memory it held.
+struct Decoded {
+    int32_t code;
+    std::string detail;
+    std::string data;
+    uint32_t peak;
+};
+
+template <class Engine>
+Decoded Decode(const std::string& member, int64_t limit, int32_t in_size = 4096,
+               int32_t out_size = 4096) {
+    MemoryStorage input(member + "next member", in_size);
+    MemoryStorage output(std::string(), out_size, L"m.bin");
+    Engine engine;
+    engine.output_limit = limit;
+    const int32_t code = engine.Decompress(input, output, static_cast<int32_t>(member.size()));
+    EXPECT_EQ(code, engine.status.GetStatusCode());
+    EXPECT_EQ(input.buffer, nullptr);
+    EXPECT_EQ(output.buffer, nullptr);
+    return {code, WideToUtf8(output.status.GetStatusDetail()), output.data, engine.memory_peak};
+}
+
+// LE32 at offset in a copy of bytes.
+std::string Patch32(std::string bytes, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string Flip(std::string bytes, size_t offset) {
+    bytes[offset] = static_cast<char>(bytes[offset] ^ 0x55);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(CodecDecompressors, CloneTables) {
+    const struct {
+        int32_t type;
+        bool lzma, zstd;
+    } cases[] = {{-1, true, true},    {0, false, false},   {100, false, false}, {108, false, false},
+                 {114, true, false},  {193, false, true},  {14, false, false},  {93, false, false}};
+    ALLzmaDecompressor lzma;
+    ALZstdDecompressor zstd;
+    for (const auto& c : cases) {
+        std::unique_ptr<ALDecompressor> l(lzma.Clone(c.type)), z(zstd.Clone(c.type));
+        EXPECT_EQ(dynamic_cast<ALLzmaDecompressor*>(l.get()) != nullptr, c.lzma) << c.type;
+        EXPECT_EQ(l != nullptr, c.lzma) << c.type;
+        EXPECT_EQ(dynamic_cast<ALZstdDecompressor*>(z.get()) != nullptr, c.zstd) << c.type;
+        EXPECT_EQ(z != nullptr, c.zstd) << c.type;
+    }
+    EXPECT_EQ(lzma.engine_type, 114);
+    EXPECT_STREQ(lzma.name, "LZMA");
+    EXPECT_EQ(zstd.engine_type, 193);
+    EXPECT_STREQ(zstd.name, "Zstandard");
+}
+
+TEST(CodecDecompressors, GoodStreamsDecodeWhole) {
+    const std::string text = TextAndNoise(70000);
+    const std::string zeros(3 * 4096, '\0');
+    const struct {
+        const char* label;
+        bool lzma;
+        std::string member, data;
+    } cases[] = {
+        {"lzma with end marker", true, LzmaMember(text, true), text},
+        {"lzma without end marker", true, LzmaMember(text, false), text},
+        {"lzma, a multiple of 4096", true, LzmaMember(zeros, false), zeros},
+        {"lzma, empty, marker", true, LzmaMember("", true), ""},
+        {"lzma, empty, no marker", true, LzmaMember("", false), ""},
+        {"lzma, lc 8 lp 4", true, LzmaMember(text, true, 1 << 16, 5, 8, 4), text},
+        {"zstd with checksum", false, ZstdFrame(text), text},
+        {"zstd, no checksum, no size", false, ZstdFrame(text, 19, false, false), text},
+        {"zstd, two frames", false, ZstdFrame(text) + ZstdFrame(zeros, 1, true, false), text + zeros},
+        {"zstd, skippable frame first", false,
+         std::string("\x50\x2A\x4D\x18\x03\x00\x00\x00xyz", 11) + ZstdFrame(zeros), zeros},
+        {"zstd, empty", false, ZstdFrame(""), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_FALSE(c.member.empty());
+        for (int32_t size : {1, 7, 4096}) {
+            const Decoded d = c.lzma ? Decode<ALLzmaDecompressor>(c.member, c.data.size(), size, size)
+                                     : Decode<ALZstdDecompressor>(c.member, c.data.size(), size, size);
+            EXPECT_EQ(d.code, AL_NO_ERRORS) << d.detail;
+            EXPECT_TRUE(d.data == c.data) << size;
+        }
+        // Without a declared size too.
+        const Decoded d = c.lzma ? Decode<ALLzmaDecompressor>(c.member, -1)
+                                 : Decode<ALZstdDecompressor>(c.member, -1);
+        EXPECT_TRUE(d.data == c.data);
+    }
+}
+
+TEST(CodecDecompressors, BadStreamsFailTheMemberWithinItsSize) {
+    const std::string text = TextAndNoise(50000);
+    const std::string lzma = LzmaMember(text, true);
+    const std::string bare = LzmaMember(text, false);
+    const std::string zstd = ZstdFrame(text);
+    const std::string sized = ZstdFrame(text, 3, true, true);
+    std::string wrong_sum = zstd;
+    wrong_sum[wrong_sum.size() - 1] ^= 1;
+    const std::string damaged = "LZMA data of m.bin are damaged";
+    const struct {
+        const char* label;
+        bool lzma;
+        std::string member;
+        int64_t limit;
+        std::string detail;  // beginning of the output's detail
+    } cases[] = {
+        {"lzma header cut", true, lzma.substr(0, 6), 50000, "LZMA data of m.bin end within the header"},
+        {"lzma properties size 4", true, Flip(lzma, 2), 50000,
+         "LZMA data of m.bin have a properties size other than 5"},
+        {"lzma lc/lp/pb 225", true, std::string(lzma).replace(4, 1, "\xE1"), 50000,
+         "LZMA data of m.bin have invalid lc/lp/pb"},
+        {"lzma stream cut", true, lzma.substr(0, lzma.size() / 2), 50000, "LZMA data of m.bin are cut short"},
+        {"lzma without marker cut", true, bare.substr(0, bare.size() - 3), 50000,
+         "LZMA data of m.bin are cut short"},
+        {"lzma range coder byte not 0", true, Flip(lzma, 9), 50000, damaged},
+        {"lzma, more than declared", true, lzma, 49999,
+         "Decoded data of m.bin exceed the declared size of 49999 bytes"},
+        {"lzma, less than declared (marker)", true, lzma, 50001,
+         "Decoded data of m.bin end after 50000 of the declared 50001 bytes"},
+        {"lzma, less than declared (no marker)", true, bare, 50001,
+         "Decoded data of m.bin end after 50000 of the declared 50001 bytes"},
+        {"zstd no frame", false, "", 50000, "Zstandard data of m.bin hold no frame"},
+        {"zstd bad magic", false, Flip(zstd, 0), 50000, "Zstandard data of m.bin have no valid frame header"},
+        {"zstd header cut", false, zstd.substr(0, 5), 50000, "Zstandard data of m.bin end within a frame header"},
+        {"zstd cut", false, zstd.substr(0, zstd.size() / 2), 50000, "Zstandard data of m.bin are cut short"},
+        {"zstd wrong checksum", false, wrong_sum, 50000, "Zstandard data of m.bin fail their content checksum"},
+        {"zstd damaged block", false, Flip(zstd, zstd.size() / 2), 50000, "Zstandard data of m.bin "},
+        {"zstd junk after the frame", false, zstd + "junk bytes", 50000, "Zstandard data of m.bin have no valid"},
+        {"zstd content larger than declared", false, sized, 49999,
+         "Decoded data of m.bin exceed the declared size of 49999 bytes"},
+        // The window cut to the declared size cannot hold the first block.
+        {"zstd, no size, more than declared", false, ZstdFrame(text, 3, true, false), 100,
+         "Zstandard data of m.bin are damaged"},
+        {"zstd, less than declared", false, zstd, 50001,
+         "Decoded data of m.bin end after 50000 of the declared 50001 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const Decoded d = c.lzma ? Decode<ALLzmaDecompressor>(c.member, c.limit)
+                                 : Decode<ALZstdDecompressor>(c.member, c.limit);
+        EXPECT_EQ(d.code, AL_INVALID_ARCHIVE) << d.detail;
+        EXPECT_EQ(d.detail.rfind(c.detail, 0), 0u) << d.detail;
+        EXPECT_LE(d.data.size(), static_cast<size_t>(c.limit));
+    }
+}
+
+// A header's dictionary or window is a claim: a small member costs what
+// its size needs, and a member needing more than the cap is refused
+// before anything is allocated.
+TEST(CodecDecompressors, MemoryFollowsTheMemberNotTheClaim) {
+    const std::string data = TextAndNoise(5000);
+    // Dictionary 4 GiB - 1; window 1 GiB (descriptor A0, no content size).
+    const std::string lzma = Patch32(LzmaMember(data, true), 5, 0xFFFFFFFFu);
+    std::string zstd = ZstdFrame(data, 3, true, false);
+    ASSERT_EQ(zstd[4] & 0x20, 0);
+    zstd[5] = '\xA0';
+    const Decoded l = Decode<ALLzmaDecompressor>(lzma, data.size());
+    EXPECT_EQ(l.code, AL_NO_ERRORS) << l.detail;
+    EXPECT_TRUE(l.data == data);
+    EXPECT_LT(l.peak, 64u * 1024);
+    const Decoded z = Decode<ALZstdDecompressor>(zstd, data.size());
+    EXPECT_EQ(z.code, AL_NO_ERRORS) << z.detail;
+    EXPECT_TRUE(z.data == data);
+    EXPECT_LT(z.peak, 512u * 1024);
+
+    // The same claims on members that declare 1 GiB, and with no size at all.
+    for (int64_t limit : {int64_t{1} << 30, int64_t{-1}}) {
+        const Decoded big_l = Decode<ALLzmaDecompressor>(lzma, limit);
+        EXPECT_EQ(big_l.code, AL_INVALID_ARCHIVE);
+        EXPECT_EQ(big_l.detail.rfind("LZMA data of m.bin need ", 0), 0u) << big_l.detail;
+        EXPECT_NE(big_l.detail.find("more than the 65536 KB allowed"), std::string::npos) << big_l.detail;
+        EXPECT_EQ(big_l.peak, 0u);
+        EXPECT_EQ(big_l.data, "");
+        const Decoded big_z = Decode<ALZstdDecompressor>(zstd, limit);
+        EXPECT_EQ(big_z.code, AL_INVALID_ARCHIVE);
+        EXPECT_EQ(big_z.detail.rfind("Zstandard data of m.bin need ", 0), 0u) << big_z.detail;
+        EXPECT_EQ(big_z.peak, 0u);
+    }
+    // Just under the cap: a 60 MiB dictionary on a 1 GiB member is taken.
+    const std::string fits = Patch32(LzmaMember(data, true), 5, 60u << 20);
+    const Decoded f = Decode<ALLzmaDecompressor>(fits, -1);
+    EXPECT_EQ(f.code, AL_NO_ERRORS) << f.detail;
+    EXPECT_GT(f.peak, 60u << 20);
+    EXPECT_LE(f.peak, kDecoderMemoryCap);
+}
+
+TEST(CodecDecompressors, StorageFailuresBecomeTheEngineStatus) {
+    const std::string text = TextAndNoise(20000);
+    for (const std::string& member : {LzmaMember(text, true), ZstdFrame(text)}) {
+        const auto engine = [&member]() -> std::unique_ptr<ALDecompressor> {
+            if (member[0] == '\x09') return std::make_unique<ALLzmaDecompressor>();
+            return std::make_unique<ALZstdDecompressor>();
+        };
+        MemoryStorage input(member, 64);
+        input.fail_load_at = 3;
+        MemoryStorage output;
+        const auto reading = engine();
+        EXPECT_EQ(reading->Decompress(input, output, -1), AL_READ_ERROR);
+        EXPECT_STREQ(reading->status.GetStatusDetail(), L"Read failure on memory.  errno = 5");
+        MemoryStorage input2(member, 64);
+        MemoryStorage output2(std::string(), 64);
+        output2.fail_flush_at = 2;
+        const auto writing = engine();
+        EXPECT_EQ(writing->Decompress(input2, output2, -1), AL_WRITE_ERROR);
+        EXPECT_EQ(output2.data.size(), 64u);
     }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/codecs/lzma_compressor.h"
+#include "archive/codecs/zstd_compressor.h"
 #include "archive/compressors.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
@@ -179,6 +181,41 @@ TEST(ZipWrite, DirectoryEntriesTimeStampsAndAttributes) {
     EXPECT_EQ(records[1].time, 0);
     EXPECT_EQ(records[2].date, (1 << 5) | 1);
     EXPECT_EQ(skipped->loads, 0);
+}
+
+TEST(ZipWrite, LzmaAndZstandardMembersNameTheirMethodVersionAndEndMarker) {
+    const std::string text = TextOf(20000);
+    const std::string noise = PatternBytes(3000);
+    struct Case {
+        ALCompressor* engine;
+        const std::string* data;
+        uint16_t method, version, flags;
+        const char* data_start;  // LZMA: SDK 9.22, 5 properties bytes; Zstandard: frame magic
+    };
+    const Case cases[] = {{new ALLzmaCompressor(6), &text, 14, 63, 0x080A, "\x09\x16\x05\x00"},
+                          {new ALZstdCompressor(6), &text, 93, 63, 0x0808, "\x28\xB5\x2F\xFD"},
+                          {new ALLzmaCompressor(6), &noise, 0, 20, 0x0808, ""},
+                          {new ALZstdCompressor(1), &noise, 0, 20, 0x0808, ""}};
+    ALEntryList list;
+    for (const Case& c : cases) list.AddEntry(Input(L"m", *c.data), c.engine, nullptr, nullptr);
+    const std::string zip = WriteArchive(list);
+    const std::vector<Record> records = ParseDirectory(zip);
+    ASSERT_EQ(records.size(), 4u);
+    size_t central = zip.size() - 22 - U32(zip, zip.size() - 22 + 12);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const Record& r = records[i];
+        EXPECT_EQ(r.method, cases[i].method);
+        EXPECT_EQ(r.flags, cases[i].flags);
+        EXPECT_EQ(U16(zip, r.offset + 4), cases[i].version);   // local: needed
+        EXPECT_EQ(U16(zip, central + 4), cases[i].version);    // made by
+        EXPECT_EQ(U16(zip, central + 6), cases[i].version);    // needed
+        EXPECT_EQ(r.crc, ReferenceCrc32(*cases[i].data));
+        const std::string start = cases[i].data_start;
+        EXPECT_EQ(zip.substr(r.offset + 31, start.size()), start);
+        EXPECT_LT(r.packed, r.method != 0 ? text.size() / 4 : noise.size() + 1);
+        central += 46 + r.name_length;
+    }
 }
 
 TEST(ZipWrite, StoringAfterAnExpandingDeflateKeepsTheArchiveConsistent) {

@@ -49,6 +49,19 @@ const ValueOption* FindValueOption(const std::wstring& argument) {
     return nullptr;
 }
 
+const CompressionMethod kMethods[] = {CompressionMethod::Deflate, CompressionMethod::Lzma,
+                                     CompressionMethod::Zstd};
+
+bool ParseMethod(const std::wstring& text, CompressionMethod& method) {
+    for (CompressionMethod candidate : kMethods) {
+        if (text == MethodName(candidate)) {
+            method = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ParseSeconds(const std::wstring& text, int& seconds) {
     if (text.empty() || text.size() > 5) return false;
     seconds = 0;
@@ -244,6 +257,13 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
                 error = L"--timestamp-timeout needs a number of seconds (1 to 99999)";
                 return false;
             }
+        } else if (a == L"-m" || a == L"--method") {
+            std::wstring value;
+            if (!TakeValue(arguments, i, value, error)) return false;
+            if (!ParseMethod(value, options.method)) {
+                error = a + L" takes deflate, lzma or zstd, not " + value;
+                return false;
+            }
         } else if (a == L"--password" || a == L"-pass" || a == L"--pass") {
             error = L"a password is never taken from the command line: use --password-file FILE "
                     L"or --password-env NAME";
@@ -282,6 +302,14 @@ bool ParseBuildOptions(const std::vector<std::wstring>& arguments, BuildOptions&
     return Finish(options, positional, error);
 }
 
+const wchar_t* MethodName(CompressionMethod method) {
+    switch (method) {
+        case CompressionMethod::Lzma: return L"lzma";
+        case CompressionMethod::Zstd: return L"zstd";
+        default: return L"deflate";
+    }
+}
+
 const wchar_t* UsageText() {
     return L"Usage: sea-build [options] DIR -o OUT.exe\n"
            L"       sea-build --list INSTALLER.exe\n"
@@ -301,8 +329,13 @@ const wchar_t* UsageText() {
            L"  --allow-pe32plus      accept a 64-bit (PE32+) stub, such as a test build\n"
            L"  --launcher NAME       the launcher path recorded in the payload header\n"
            L"                        (default: Windows\\ + the output's file name)\n"
-           L"  -0 ... -9             compression level (default 6; -0 stores only);\n"
-           L"                        a file is stored when deflate does not make it\n"
+           L"  -m, --method METHOD   deflate (the default; every ZIP tool reads it),\n"
+           L"                        lzma (smaller; 7-Zip, bsdtar, WinZip, Python) or\n"
+           L"                        zstd (smaller, fast to unpack; 7-Zip, bsdtar 3.6,\n"
+           L"                        WinZip); see the manual page for what each needs\n"
+           L"  -0 ... -9             compression level (default 6; -0 stores only),\n"
+           L"                        each method's own settings from fast to small;\n"
+           L"                        a file is stored when the method does not make it\n"
            L"                        smaller, and archives named *.zip *.Z *.zoo *.arc\n"
            L"                        *.lzh *.arj are stored without trying, as zip does\n"
            L"  --sign CERT KEY       sign the result with osslsigncode (PEM or DER\n"

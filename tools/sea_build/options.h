@@ -6,6 +6,12 @@
 
 enum class BuildAction { Build, List, Test, Verify, ExtractSignature, Help };
 
+// How the files are compressed (ZIP methods 8, 14 and 93).
+enum class CompressionMethod { Deflate, Lzma, Zstd };
+
+// The name -m takes and the summary shows: "deflate", "lzma", "zstd".
+const wchar_t* MethodName(CompressionMethod method);
+
 struct BuildOptions {
     BuildAction action = BuildAction::Build;
     std::wstring source_dir;     // Build: the tree to pack
@@ -14,6 +20,7 @@ struct BuildOptions {
     std::wstring stub;           // empty: the default stub (see --help)
     std::wstring launcher;       // empty: "Windows\" + the output's file name
     int level = 6;               // 0 stores every file
+    CompressionMethod method = CompressionMethod::Deflate;
     bool allow_pe32plus = false; // accept a 64-bit (test) stub
     std::wstring certificate;    // both set: sign the result
     std::wstring key;

@@ -27,9 +27,11 @@ private:
     int last_percent_ = -1;
 };
 
-// Counts every byte loaded from the input storages it is attached to, as
-// they are read (a file stored after a deflate that did not pay is counted
-// once more; the bar stops at 100%).
+// Counts the bytes of the input storages it is attached to as the archive
+// writer reaches them: a file compressed by a worker thread counts whole
+// once the writer has written it, a copied one as it is read (a file stored
+// after a compression that did not pay is counted once more; the bar stops
+// at 100%).
 class BuildMonitor : public ALMonitor {
 public:
     BuildMonitor(ProgressBar& bar, int64_t total_bytes)

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <set>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -62,15 +64,25 @@ std::wstring LauncherName(const std::wstring& path, ALEntryList& list) {
     return name;
 }
 
+// The entry's method by the engine that reads it; "other" when no engine
+// of this program reads it (the name cannot tell which).
+const wchar_t* MethodText(const ALEntry& e) {
+    if (!e.decompressor) return L"other";
+    const int32_t type = e.decompressor->engine_type;
+    if (type >= AL_ENGINE_ZIP_DEFLATE && type <= AL_ENGINE_ZIP_DEFLATE + 3) return L"deflate";
+    if (type == AL_ENGINE_ZIP_LZMA) return L"lzma";
+    if (type == AL_ENGINE_ZIP_ZSTD) return L"zstd";
+    return L"stored";
+}
+
 std::wstring EntryLine(const ALEntry& e) {
     const ALStorage& s = *e.storage;
-    const bool deflated = e.decompressor && e.decompressor->engine_type == AL_ENGINE_ZIP_DEFLATE;
     const ALFileAttributes& a = s.attributes;
     wchar_t attributes[5] = {a.ReadOnly() ? L'R' : L'-', a.Hidden() ? L'H' : L'-',
                              a.System() ? L'S' : L'-', a.Directory() ? L'D' : L'-', 0};
     const ALTimeDate& t = s.time_date;
     return FormatString(600, L"%10ld %10ld %-7s %04d-%02d-%02d %02d:%02d:%02d %s  %s\n", s.size,
-                        e.compressed_size, deflated ? L"deflate" : L"stored",
+                        e.compressed_size, MethodText(e),
                         static_cast<int32_t>(t.year), static_cast<int32_t>(t.month),
                         static_cast<int32_t>(t.day), static_cast<int32_t>(t.hour),
                         static_cast<int32_t>(t.minute), static_cast<int32_t>(t.second), attributes,
@@ -80,6 +92,8 @@ std::wstring EntryLine(const ALEntry& e) {
 void AddReadPrototypes(ALPrototypeSet& prototypes, const ALStorage& storage) {
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddDecompressor(ALLzmaDecompressor());
+    prototypes.AddDecompressor(ALZstdDecompressor());
     prototypes.AddStorage(storage);
 }
 

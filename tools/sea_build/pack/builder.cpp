@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/codecs/lzma_compressor.h"
+#include "archive/codecs/zstd_compressor.h"
 #include "archive/compressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -32,6 +34,7 @@
 #include "tools/sea_build/sign/external_signing.h"
 #include "tools/sea_build/sign/helper_programs.h"
 #include "tools/sea_build/pack/output_file.h"
+#include "tools/sea_build/pack/packing_pool.h"
 #include "tools/sea_build/pack/payload.h"
 #include "tools/sea_build/progress.h"
 #include "tools/sea_build/sign/signing.h"
@@ -126,25 +129,77 @@ bool IsCompressedArchiveName(const std::wstring& name) {
     return false;
 }
 
-ALCompressor* NewCompressor(int level, const std::wstring& name) {
-    if (level == 0 || IsCompressedArchiveName(name)) return new ALCopyCompressor();
-    return new ALPkCompressor(level, ALPkCompressor::kDefaultWindowBits,
-                              ALPkCompressor::kDefaultMemoryLevel);
+// How much the workers may read ahead of the archive writer.
+constexpr int64_t kPackAheadBytes = int64_t{256} << 20;
+
+// What the files of one build are compressed with.
+struct Packing {
+    CompressionMethod method;
+    int level;  // 0: everything stored
+};
+
+// A compressor of the method, to run on a worker thread.
+std::unique_ptr<ALCompressor> MethodCompressor(const Packing& packing) {
+    switch (packing.method) {
+        case CompressionMethod::Lzma: return std::make_unique<ALLzmaCompressor>(packing.level);
+        case CompressionMethod::Zstd: return std::make_unique<ALZstdCompressor>(packing.level);
+        default:
+            return std::make_unique<ALPkCompressor>(packing.level, ALPkCompressor::kDefaultWindowBits,
+                                                    ALPkCompressor::kDefaultMemoryLevel);
+    }
+}
+
+// The entry's compressor, of the method's class, that writes what the
+// pool's job index made.
+ALCompressor* PackedFor(const Packing& packing, PackingPool& pool, size_t index) {
+    switch (packing.method) {
+        case CompressionMethod::Lzma:
+            return new PackedCompressor<ALLzmaCompressor>(pool, index, packing.level);
+        case CompressionMethod::Zstd:
+            return new PackedCompressor<ALZstdCompressor>(pool, index, packing.level);
+        default:
+            return new PackedCompressor<ALPkCompressor>(pool, index, packing.level,
+                                                        ALPkCompressor::kDefaultWindowBits,
+                                                        ALPkCompressor::kDefaultMemoryLevel);
+    }
+}
+
+// About what one encoder of the method takes at most (the match finder's
+// tables and the window), which bounds the threads of a 32-bit builder.
+int64_t EncoderBytes(const Packing& packing) {
+    switch (packing.method) {
+        case CompressionMethod::Lzma:
+            return int64_t{12} * ALLzmaCompressor::SettingsForLevel(packing.level).dictionary_size;
+        case CompressionMethod::Zstd:
+            return int64_t{12} << ALZstdCompressor::WindowLogFor(packing.level);
+        default: return 0;
+    }
 }
 
 // One entry per tree item, named by its path relative to the tree's root
-// (which is the current directory while the archive is written).
-void FillList(const std::wstring& root, const TreeWalk& walk, int level, const StampRule& rule,
-              ALMonitor& monitor, ALEntryList& list) {
+// (which is the current directory while the archive is written). Files
+// that are compressed become jobs of the pool; the others (-0, archives)
+// are copied by the writer itself.
+void FillList(const std::wstring& root, const TreeWalk& walk, const Packing& packing,
+              const StampRule& rule, ALMonitor& monitor, PackingPool& pool, ALEntryList& list,
+              std::vector<PackJob>& jobs) {
     for (const TreeItem& item : walk.items) {
         FileFacts expected;
         expected.size = item.size;
         expected.identity = item.identity;
         ALFile* file = new SourceFile(item.path.c_str(), kBufferSize, rule, expected);
-        if (item.directory) StampDirectory(root + kPathSeparator + item.path, rule, *file);
-        else file->SetMonitor(&monitor);
-        list.AddEntry(file, item.directory ? nullptr : NewCompressor(level, item.path), nullptr,
-                      nullptr);
+        ALCompressor* compressor = nullptr;
+        if (item.directory) {
+            StampDirectory(root + kPathSeparator + item.path, rule, *file);
+        } else if (packing.level == 0 || IsCompressedArchiveName(item.path)) {
+            file->SetMonitor(&monitor);
+            compressor = new ALCopyCompressor();
+        } else {
+            file->SetMonitor(&monitor);
+            compressor = PackedFor(packing, pool, jobs.size());
+            jobs.push_back({item.path, expected, MethodCompressor(packing)});
+        }
+        list.AddEntry(file, compressor, nullptr, nullptr);
     }
 }
 
@@ -168,13 +223,24 @@ struct Written {
     int64_t size = 0;
     int64_t end_record = 0;
     int32_t entries = 0;
+    int64_t file_bytes = 0;    // the files' bytes
+    int64_t member_bytes = 0;  // their bytes in the archive
 };
+
+// The files' bytes before and after compression.
+void CountBytes(ALEntryList& list, Written& written) {
+    for (ALEntry* e = list.GetFirstEntry(); e; e = list.GetNextEntry(e)) {
+        if (!e->storage || e->storage->attributes.Directory()) continue;
+        written.file_bytes += e->storage->size;
+        written.member_bytes += e->compressed_size;
+    }
+}
 
 // Writes stub, payload header, ZIP and trailer into path.
 bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
                     const std::string& launcher, const std::wstring& root, const TreeWalk& walk,
-                    int level, const StampRule& rule, ProgressBar& bar, Written& written,
-                    std::wstring& error) {
+                    const Packing& packing, const StampRule& rule, ProgressBar& bar,
+                    Written& written, std::wstring& error) {
     ALFile out(path.c_str(), kBufferSize);
     if (out.Create() < 0) {
         error = out.status.GetStatusDetail();
@@ -187,8 +253,10 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
     out.WriteBuffer(field.data(), static_cast<int32_t>(field.size()));
 
     BuildMonitor monitor(bar, walk.total_bytes);
+    PackingPool pool(rule, kBufferSize, kPackAheadBytes);
     ALEntryList list;
-    FillList(root, walk, level, rule, monitor, list);
+    std::vector<PackJob> jobs;
+    FillList(root, walk, packing, rule, monitor, pool, list, jobs);
     ALPkArchive archive(out);
     int32_t count;
     {
@@ -197,7 +265,10 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
             error = L"cannot enter the directory " + root;
             return false;
         }
+        const int threads = PackingPool::ThreadCount(jobs.size(), EncoderBytes(packing));
+        pool.Start(std::move(jobs), threads);
         count = archive.Create(list);
+        pool.Stop();
     }
     bar.Finish();
     if (count < 0) {
@@ -222,6 +293,7 @@ bool WriteInstaller(const std::wstring& path, const std::vector<uint8_t>& stub,
     written.size = end;
     written.end_record = archive.end_record_position;
     written.entries = count;
+    CountBytes(list, written);
     return true;
 }
 
@@ -339,6 +411,16 @@ bool LoadStub(const BuildOptions& options, std::wstring& path, std::vector<uint8
     return true;
 }
 
+// "lzma -6: files 41.3% of 123456789 bytes"
+std::wstring RatioText(const BuildOptions& options, const Written& written) {
+    const int64_t per_mille =
+        written.file_bytes > 0 ? (written.member_bytes * 1000 + written.file_bytes / 2) / written.file_bytes
+                               : 1000;
+    return FormatString(200, L"%s -%ld: files %ld.%ld%% of %lld bytes", MethodName(options.method),
+                        static_cast<int32_t>(options.level), static_cast<int32_t>(per_mille / 10),
+                        static_cast<int32_t>(per_mille % 10), static_cast<long long>(written.file_bytes));
+}
+
 }  // namespace
 
 int BuildInstaller(const BuildOptions& options, bool progress) {
@@ -397,8 +479,8 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
     if (!file.NewTemporary(finished, error)) return Failure(error);
     ProgressBar bar(progress);
     Written written;
-    if (!WriteInstaller(finished, stub, launcher, root, walk, options.level, rule, bar, written,
-                        error) ||
+    if (!WriteInstaller(finished, stub, launcher, root, walk, {options.method, options.level}, rule,
+                        bar, written, error) ||
         !StampInstallerChecksum(finished, stub, error)) {
         return Failure(error);
     }
@@ -437,9 +519,10 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
                                static_cast<int32_t>(walk.skipped.size()))
                 : std::wstring();
         WriteConsoleText(ConsoleStream::Output,
-                         FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s\n", output.c_str(),
+                         FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s; %s\n", output.c_str(),
                                       written.entries, static_cast<long long>(written.size),
-                                      options.any_signing() ? L" before signing" : L"", skipped.c_str()));
+                                      options.any_signing() ? L" before signing" : L"", skipped.c_str(),
+                                      RatioText(options, written).c_str()));
     }
     return 0;
 }

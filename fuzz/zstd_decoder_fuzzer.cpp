@@ -1,0 +1,7 @@
+// Fuzzes the Zstandard decompressor (see decoder_fuzz.h for the input's form).
+#include "archive/codecs/zstd_decompressor.h"
+#include "decoder_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return decoder_fuzz::Run<ALZstdDecompressor>(data, size);
+}
