@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "archive/codecs/lzma_decompressor.h"
+#include "archive/codecs/zstd_decompressor.h"
 #include "archive/decompressors.h"
 #include "archive/entry_list.h"
 #include "archive/file.h"
@@ -59,6 +61,8 @@ int main(int argc, char** argv) {
     ALPrototypeSet prototypes;
     prototypes.AddDecompressor(ALPkDecompressor());
     prototypes.AddDecompressor(ALCopyDecompressor());
+    prototypes.AddDecompressor(ALLzmaDecompressor());
+    prototypes.AddDecompressor(ALZstdDecompressor());
     prototypes.AddStorage(ALFile());
     ALEntryList list(&monitor, prototypes);
     // The archive stays open across the change of directory, so a relative

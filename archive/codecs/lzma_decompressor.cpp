@@ -51,15 +51,16 @@ uint32_t LittleEndian32(const uint8_t* p) {
 // status recorded) when they are cut short or not LZMA properties.
 bool ReadProperties(CompressedInput& compressed, ALStorage& output, Properties& props) {
     uint8_t header[4];
-    for (uint8_t& b : header) {
-        if (!compressed.ReadByte(b)) return FailDamaged(output, kCodec, L"end within the header"), false;
-    }
-    if ((header[2] | (header[3] << 8)) != kPropertiesSize) {
+    bool whole = true;
+    for (uint8_t& b : header) whole = whole && compressed.ReadByte(b);
+    if (whole && (header[2] | (header[3] << 8)) != kPropertiesSize) {
         FailDamaged(output, kCodec, L"have a properties size other than 5");
         return false;
     }
-    for (uint8_t& b : props.bytes) {
-        if (!compressed.ReadByte(b)) return FailDamaged(output, kCodec, L"end within the header"), false;
+    for (uint8_t& b : props.bytes) whole = whole && compressed.ReadByte(b);
+    if (!whole) {
+        FailDamaged(output, kCodec, L"end within the header");
+        return false;
     }
     if (props.bytes[0] >= 9 * 5 * 5) {
         FailDamaged(output, kCodec, L"have invalid lc/lp/pb properties");

@@ -48,11 +48,12 @@ sea_group_gui=(
   xdotool x11-utils imagemagick
   fonts-wine fonts-dejavu-core fonts-wqy-microhei fonts-tlwg-loma-ttf
 )
-# Archive and signing tools the tests compare with or check against; the
-# PKCS#11 engine sea-build signs with on tokens, a software token
-# (SoftHSM2) and pkcs11-tool (opensc) to make one.
+# Archive and signing tools the tests compare with or check against (the
+# zstd program writes the Zstandard frames of other tools); the PKCS#11
+# engine sea-build signs with on tokens, a software token (SoftHSM2) and
+# pkcs11-tool (opensc) to make one.
 sea_group_reference=(
-  zip unzip libarchive-tools p7zip-full osslsigncode openssl
+  zip unzip libarchive-tools p7zip-full zstd osslsigncode openssl
   libengine-pkcs11-openssl softhsm2 opensc
 )
 # Only the test command: fuzzing, memcheck, benchmarks, locales, time zones.
