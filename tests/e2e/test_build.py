@@ -6,6 +6,7 @@ Wine) the self-extractor reproducing the tree it was built from."""
 import glob
 import os
 import shutil
+import signal
 import stat
 import struct
 import subprocess
@@ -357,6 +358,78 @@ class Signing(BuildTestCase):
             self.assertIsNone(z.testzip())
             self.assertEqual(set(z.namelist()), set(expected))
         self.assertEqual(self.build_tool(["--test", out]).returncode, 0)
+
+
+def running(pid):
+    """Whether the process pid still runs (a zombie has ended: a container's
+    first process may never reap it)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+@unittest.skipIf(IS_WINDOWS_BUILD, "POSIX signals (the Windows builder: InterruptedUnderWine)")
+class Interrupted(BuildTestCase):
+    """Ctrl-C, SIGTERM or a closed terminal (SIGHUP) while the tree is
+    packed or the signing command runs: the conventional exit code, one
+    line, the signing command and what it started killed, no temporary
+    file, and the earlier installer of that name as it was."""
+
+    EARLIER = b"an earlier installer of this name"
+
+    def start(self, tree, *extra):
+        self.out_dir = os.path.join(self.scratch, "out")
+        os.makedirs(self.out_dir, exist_ok=True)
+        out = os.path.join(self.out_dir, "setup.exe")
+        with open(out, "wb") as f:
+            f.write(self.EARLIER)
+        return subprocess.Popen([TOOL, tree, "-o", out, "--stub", self.stub, "-q"] + list(extra),
+                                cwd=self.scratch, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+    def wait_for(self, condition, what, limit=120):
+        deadline = time.monotonic() + limit
+        while not condition():
+            self.assertLess(time.monotonic(), deadline, what)
+            time.sleep(0.01)
+
+    def assert_nothing_left(self, build, signal_number):
+        build.send_signal(signal_number)
+        _, stderr = build.communicate(timeout=60)
+        self.assertEqual(build.returncode, 128 + signal_number, stderr)
+        self.assertEqual(stderr, b"sea-build: interrupted: no installer written\n")
+        self.assertEqual(os.listdir(self.out_dir), ["setup.exe"], "a temporary file was left")
+        with open(os.path.join(self.out_dir, "setup.exe"), "rb") as f:
+            self.assertEqual(f.read(), self.EARLIER, "the earlier installer was changed")
+
+    def test_signing_command_is_killed_with_what_it_started(self):
+        tree, _ = self.new_tree()
+        pids = os.path.join(self.scratch, "pids")
+        script = os.path.join(self.scratch, "signer.sh")
+        with open(script, "w") as f:
+            f.write("sleep 600 &\necho $! $$ > %s.new\nmv %s.new %s\nwait\n" % (pids, pids, pids))
+        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=signal_number.name):
+                build = self.start(tree, "--sign-command", "sh %s {}" % script)
+                self.wait_for(lambda: os.path.exists(pids), "the signing command never ran")
+                with open(pids) as f:
+                    signer_pids = [int(pid) for pid in f.read().split()]
+                os.remove(pids)
+                self.assert_nothing_left(build, signal_number)
+                for pid in signer_pids:
+                    self.wait_for(lambda: not running(pid), "%d still runs" % pid, limit=5)
+
+    def test_packing_stops_without_a_partial_installer(self):
+        tree, _ = self.new_tree()
+        with open(os.path.join(tree, "big.bin"), "wb") as f:
+            f.write(os.urandom(48 << 20))  # deflate -9 takes a while on it
+        build = self.start(tree, "-9")
+        temporary = os.path.join(self.out_dir, "setup.exe.~0.tmp")
+        self.wait_for(lambda: os.path.exists(temporary) and os.path.getsize(temporary) > 1 << 20,
+                      "the build wrote nothing")
+        self.assertIsNone(build.poll(), "the build ended before the interrupt")
+        self.assert_nothing_left(build, signal.SIGINT)
 
 
 def _driver_extracts():

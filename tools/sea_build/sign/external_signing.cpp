@@ -9,6 +9,7 @@
 #include "tools/sea_build/brand/branding_step.h"
 #include "tools/sea_build/sign/helper_programs.h"
 #include "tools/sea_build/pack/output_file.h"
+#include "tools/sea_build/tree/shown_name.h"
 
 namespace {
 
@@ -151,6 +152,6 @@ int ExtractSignatureFile(const std::wstring& installer, const std::wstring& outp
         if (!WriteBytes(path, pkcs7)) error = L"cannot write " + path;
         else if (file.Commit(path, error)) return 0;
     }
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + error + L"\n");
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + ShownName(error) + L"\n");
     return 1;
 }
