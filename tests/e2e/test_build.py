@@ -15,7 +15,7 @@ import unittest
 import zipfile
 
 from seatest import (IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase, exit_status,
-                     self_signed_certificate)
+                     host_to_program_path, self_signed_certificate, without_wine_lines)
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
 MAGIC = b"\x5b\x3e\x4e\x00"
@@ -370,12 +370,25 @@ def running(pid):
         return False
 
 
-@unittest.skipIf(IS_WINDOWS_BUILD, "POSIX signals (the Windows builder: InterruptedUnderWine)")
+def processes_naming(text):
+    """The pids of the processes whose command line holds text."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if text.encode() in f.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
 class Interrupted(BuildTestCase):
     """Ctrl-C, SIGTERM or a closed terminal (SIGHUP) while the tree is
     packed or the signing command runs: the conventional exit code, one
     line, the signing command and what it started killed, no temporary
-    file, and the earlier installer of that name as it was."""
+    file, and the earlier installer of that name as it was. Under Wine,
+    SIGINT reaches sea-build.exe as the console's CTRL_C_EVENT."""
 
     EARLIER = b"an earlier installer of this name"
 
@@ -385,8 +398,9 @@ class Interrupted(BuildTestCase):
         out = os.path.join(self.out_dir, "setup.exe")
         with open(out, "wb") as f:
             f.write(self.EARLIER)
-        return subprocess.Popen([TOOL, tree, "-o", out, "--stub", self.stub, "-q"] + list(extra),
-                                cwd=self.scratch, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        command = ([RUNNER] if RUNNER else []) + [TOOL, tree, "-o", out, "--stub", self.stub, "-q"]
+        return subprocess.Popen(command + list(extra), cwd=self.scratch, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
 
     def wait_for(self, condition, what, limit=120):
         deadline = time.monotonic() + limit
@@ -394,15 +408,17 @@ class Interrupted(BuildTestCase):
             self.assertLess(time.monotonic(), deadline, what)
             time.sleep(0.01)
 
-    def assert_nothing_left(self, build, signal_number):
+    def assert_nothing_left(self, build, signal_number, code=None):
         build.send_signal(signal_number)
         _, stderr = build.communicate(timeout=60)
-        self.assertEqual(build.returncode, 128 + signal_number, stderr)
-        self.assertEqual(stderr, b"sea-build: interrupted: no installer written\n")
+        stderr = without_wine_lines(stderr.decode("utf-8", "replace")).replace("\r\n", "\n")
+        self.assertEqual(build.returncode, code or 128 + signal_number, stderr)
+        self.assertEqual(stderr, "sea-build: interrupted: no installer written\n")
         self.assertEqual(os.listdir(self.out_dir), ["setup.exe"], "a temporary file was left")
         with open(os.path.join(self.out_dir, "setup.exe"), "rb") as f:
             self.assertEqual(f.read(), self.EARLIER, "the earlier installer was changed")
 
+    @unittest.skipIf(IS_WINDOWS_BUILD, "POSIX signals")
     def test_signing_command_is_killed_with_what_it_started(self):
         tree, _ = self.new_tree()
         pids = os.path.join(self.scratch, "pids")
@@ -420,6 +436,7 @@ class Interrupted(BuildTestCase):
                 for pid in signer_pids:
                     self.wait_for(lambda: not running(pid), "%d still runs" % pid, limit=5)
 
+    @unittest.skipIf(IS_WINDOWS_BUILD, "POSIX signals")
     def test_packing_stops_without_a_partial_installer(self):
         tree, _ = self.new_tree()
         with open(os.path.join(tree, "big.bin"), "wb") as f:
@@ -430,6 +447,22 @@ class Interrupted(BuildTestCase):
                       "the build wrote nothing")
         self.assertIsNone(build.poll(), "the build ended before the interrupt")
         self.assert_nothing_left(build, signal.SIGINT)
+
+    @unittest.skipUnless(IS_WINDOWS_BUILD, "the console's control events of sea-build.exe")
+    def test_ctrl_c_ends_the_signing_commands_job(self):
+        tree, _ = self.new_tree()
+        tag = os.path.basename(self.scratch)
+        started = os.path.join(self.scratch, "started")
+        # cmd spins until it is killed; the tag finds its process.
+        command = "echo %s> %s & for /l %%i in (1,0,2) do @rem {}" % (
+            tag, host_to_program_path(started))
+        build = self.start(tree, "--sign-command", command)
+        self.wait_for(lambda: os.path.exists(started), "the signing command never ran")
+        signers = [pid for pid in processes_naming(tag) if pid != build.pid]
+        self.assertTrue(signers)
+        self.assert_nothing_left(build, signal.SIGINT, code=0xC000013A & 0xFF)
+        for pid in signers:
+            self.wait_for(lambda: not running(pid), "%d still runs" % pid, limit=10)
 
 
 def _driver_extracts():
