@@ -413,7 +413,9 @@ class Interrupted(BuildTestCase):
         _, stderr = build.communicate(timeout=60)
         stderr = without_wine_lines(stderr.decode("utf-8", "replace")).replace("\r\n", "\n")
         self.assertEqual(build.returncode, code or 128 + signal_number, stderr)
-        self.assertEqual(stderr, "sea-build: interrupted: no installer written\n")
+        # sea-build.exe finds no openssl under Wine and warns about it.
+        lines = [line for line in stderr.splitlines() if "warning: openssl" not in line]
+        self.assertEqual(lines, ["sea-build: interrupted: no installer written"], stderr)
         self.assertEqual(os.listdir(self.out_dir), ["setup.exe"], "a temporary file was left")
         with open(os.path.join(self.out_dir, "setup.exe"), "rb") as f:
             self.assertEqual(f.read(), self.EARLIER, "the earlier installer was changed")
