@@ -5,7 +5,6 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform/interrupt_parts.h"
@@ -14,10 +13,15 @@ namespace {
 
 std::atomic<int> g_exit_code{0};
 
+struct Child {
+    uintptr_t handle;
+    bool group;
+};
+
 struct Registry {
     std::mutex lock;
     std::vector<std::wstring> files;
-    std::vector<std::pair<uintptr_t, bool>> children;  // handle, group
+    std::vector<Child> children;
     std::wstring message;
 };
 
@@ -64,9 +68,8 @@ void TrackChild(uintptr_t handle, bool group) { TheRegistry().children.push_back
 
 void ForgetChild(uintptr_t handle) {
     auto& children = TheRegistry().children;
-    children.erase(std::remove_if(children.begin(), children.end(),
-                                  [handle](const std::pair<uintptr_t, bool>& c) { return c.first == handle; }),
-                   children.end());
+    const auto same = [handle](const Child& child) { return child.handle == handle; };
+    children.erase(std::remove_if(children.begin(), children.end(), same), children.end());
 }
 
 void RecordInterrupt(int exit_code) {
@@ -80,7 +83,7 @@ std::wstring CleanUpInterrupted(uint32_t wait_ms) {
     Registry& r = TheRegistry();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     r.lock.lock();  // for good: the process ends with this cleanup
-    for (const auto& child : r.children) KillTrackedChild(child.first, child.second);
+    for (const Child& child : r.children) KillTrackedChild(child.handle, child.group);
     r.children.clear();
     // What is left is open in another thread, which sees the request and
     // lets go of it (Windows only: POSIX removes open files).

@@ -72,7 +72,9 @@ CapturedRun Run(const std::wstring& application, const std::wstring& line, const
             AssignProcessToJobObject(job, process.hProcess);
             ResumeThread(process.hThread);
         }
-        if (run.started) TrackChild(reinterpret_cast<uintptr_t>(job ? job : process.hProcess), job != nullptr);
+        if (run.started) {
+            TrackChild(reinterpret_cast<uintptr_t>(job ? job : process.hProcess), job != nullptr);
+        }
     }
     CloseIf(in_read);
     CloseIf(out_write);
