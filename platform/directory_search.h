@@ -7,6 +7,9 @@
 struct DirEntry {
     std::wstring name;     // name only, no directory
     uint32_t attributes;   // kAttr... bits of platform/file_attributes.h
+    // POSIX: the name's bytes when they are not valid UTF-8 (name then
+    // holds U+FFFD for each bad byte and leads to no file); else empty.
+    std::string bytes_not_utf8{};
 };
 
 // Entries of one directory whose names match a pattern "dir<sep>*" or

@@ -49,6 +49,7 @@ bool DirectorySearch::Next(DirEntry& entry) {
         std::string name = d->d_name;
         if (!MatchesPattern(name, impl_->mask)) continue;
         entry.name = Utf8ToWide(name);
+        entry.bytes_not_utf8 = WideToUtf8(entry.name) == name ? std::string() : name;
         if (!GetPathAttributes(impl_->directory + entry.name, entry.attributes)) entry.attributes = 0;
         return true;
     }

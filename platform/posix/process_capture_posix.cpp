@@ -11,6 +11,7 @@
 
 #include <cerrno>
 
+#include "platform/interrupt.h"
 #include "platform/process_capture.h"
 #include "platform/text.h"
 
@@ -103,15 +104,32 @@ bool Exchange(int& in_write, int& out_read, const std::string& input, int64_t de
     return true;
 }
 
-// Reaps pid, waiting until the deadline (0: none); false when it passed.
-bool Reap(pid_t pid, int64_t deadline, int& status) {
+// Waits until pid has ended, until the deadline (0: none); false when it
+// passed. pid is not reaped: its number, and the number of its process
+// group, stay reserved until Reap, so that nothing else is killed by them.
+bool AwaitEnd(pid_t pid, int64_t deadline) {
     for (;;) {
-        const pid_t r = waitpid(pid, &status, deadline == 0 ? 0 : WNOHANG);
-        if (r == pid) return true;
+        siginfo_t info{};
+        const int r = waitid(P_PID, static_cast<id_t>(pid), &info,
+                             WEXITED | WNOWAIT | (deadline == 0 ? 0 : WNOHANG));
+        if (r == 0 && info.si_pid == pid) return true;
         if (r < 0 && errno != EINTR) return true;
         if (deadline != 0 && NowMs() >= deadline) return false;
         if (deadline != 0) usleep(10000);
     }
+}
+
+// Ends what is left of an ended program's group and reaps it.
+int Reap(pid_t pid, bool own_group) {
+    {
+        InterruptHold hold;
+        if (own_group) kill(-pid, SIGKILL);  // whatever the shell left running
+        ForgetChild(static_cast<uintptr_t>(pid));
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
 }
 
 // RunCaptured, and RunShellCommand with own_group set.
@@ -129,7 +147,13 @@ CapturedRun Run(const std::wstring& program, const std::vector<std::wstring>& ar
         out_write = out_pipe[1];
     IgnoreBrokenPipe ignore;
     pid_t pid = 0;
-    run.started = Spawn(program, arguments, in_read, out_write, own_group, pid);
+    {
+        // Started and registered in one step: an interrupt kills it.
+        InterruptHold hold;
+        run.started = !InterruptRequested() &&
+                      Spawn(program, arguments, in_read, out_write, own_group, pid);
+        if (run.started) TrackChild(static_cast<uintptr_t>(pid), own_group);
+    }
     CloseFd(in_read);
     CloseFd(out_write);
     if (!run.started) {
@@ -138,14 +162,12 @@ CapturedRun Run(const std::wstring& program, const std::vector<std::wstring>& ar
         return run;
     }
     const int64_t deadline = timeout_ms == 0 ? 0 : NowMs() + timeout_ms;
-    int status = 0;
-    if (!Exchange(in_write, out_read, input, deadline, run.output) ||
-        !Reap(pid, deadline, status)) {
+    if (!Exchange(in_write, out_read, input, deadline, run.output) || !AwaitEnd(pid, deadline)) {
         kill(own_group ? -pid : pid, SIGKILL);
-        Reap(pid, 0, status);
+        AwaitEnd(pid, 0);
         run.timed_out = true;
     }
-    if (own_group) kill(-pid, SIGKILL);  // whatever the shell left running
+    const int status = Reap(pid, own_group);
     CloseFd(in_write);
     CloseFd(out_read);
     if (!run.timed_out && WIFEXITED(status)) {

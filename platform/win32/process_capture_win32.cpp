@@ -2,6 +2,7 @@
 // polled with PeekNamedPipe while the process runs.
 #include <windows.h>
 
+#include "platform/interrupt.h"
 #include "platform/process_capture.h"
 
 namespace {
@@ -59,12 +60,21 @@ CapturedRun Run(const std::wstring& application, const std::wstring& line, const
     startup.hStdError = out_write;
     PROCESS_INFORMATION process;
     ZeroMemory(&process, sizeof process);
-    run.started = CreateProcessW(application.c_str(), &writable[0], nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0), nullptr, nullptr,
-                                 &startup, &process) != 0;
-    if (run.started && job) {
-        AssignProcessToJobObject(job, process.hProcess);
-        ResumeThread(process.hThread);
+    {
+        // Started and registered in one step: an interrupt kills it (with
+        // everything in its job).
+        InterruptHold hold;
+        run.started = !InterruptRequested() &&
+                      CreateProcessW(application.c_str(), &writable[0], nullptr, nullptr, TRUE,
+                                     CREATE_NO_WINDOW | (job ? CREATE_SUSPENDED : 0), nullptr,
+                                     nullptr, &startup, &process) != 0;
+        if (run.started && job) {
+            AssignProcessToJobObject(job, process.hProcess);
+            ResumeThread(process.hThread);
+        }
+        if (run.started) {
+            TrackChild(reinterpret_cast<uintptr_t>(job ? job : process.hProcess), job != nullptr);
+        }
     }
     CloseIf(in_read);
     CloseIf(out_write);
@@ -93,7 +103,11 @@ CapturedRun Run(const std::wstring& application, const std::wstring& line, const
         if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
             run.exit_code = static_cast<int32_t>(code);
         }
-        if (job) TerminateJobObject(job, 1);  // whatever the program left running
+        {
+            InterruptHold hold;
+            if (job) TerminateJobObject(job, 1);  // whatever the program left running
+            ForgetChild(reinterpret_cast<uintptr_t>(job ? job : process.hProcess));
+        }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }

@@ -6,6 +6,7 @@ Wine) the self-extractor reproducing the tree it was built from."""
 import glob
 import os
 import shutil
+import signal
 import stat
 import struct
 import subprocess
@@ -14,7 +15,7 @@ import unittest
 import zipfile
 
 from seatest import (IS_WINDOWS_BUILD, RUNNER, SEA_EXE, SOURCE_DIR, SeaTestCase, exit_status,
-                     self_signed_certificate)
+                     host_to_program_path, self_signed_certificate, without_wine_lines)
 
 TOOL = os.environ.get("SEA_BUILD_TOOL", "")
 MAGIC = b"\x5b\x3e\x4e\x00"
@@ -403,6 +404,117 @@ class Signing(BuildTestCase):
         self.assertEqual(self.build_tool(["--test", out]).returncode, 0)
         verified = self.build_tool(["--verify", out, "--ca", cert])
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+
+
+def running(pid):
+    """Whether the process pid still runs (a zombie has ended: a container's
+    first process may never reap it)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def processes_naming(text):
+    """The pids of the processes whose command line holds text."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if text.encode() in f.read():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+# STATUS_CONTROL_C_EXIT as Wine's process exits with it.
+CTRL_C_EXIT = 0xC000013A & 0xFF
+
+
+class Interrupted(BuildTestCase):
+    """Ctrl-C, SIGTERM or a closed terminal (SIGHUP) while the tree is
+    packed or the signing command runs: the conventional exit code, one
+    line, the signing command and what it started killed, no temporary
+    file, and the earlier installer of that name as it was. Under Wine,
+    SIGINT reaches sea-build.exe as the console's CTRL_C_EVENT."""
+
+    EARLIER = b"an earlier installer of this name"
+
+    def start(self, tree, *extra):
+        self.out_dir = os.path.join(self.scratch, "out")
+        os.makedirs(self.out_dir, exist_ok=True)
+        out = os.path.join(self.out_dir, "setup.exe")
+        with open(out, "wb") as f:
+            f.write(self.EARLIER)
+        command = ([RUNNER] if RUNNER else []) + [TOOL, tree, "-o", out, "--stub", self.stub, "-q"]
+        return subprocess.Popen(command + list(extra), cwd=self.scratch, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+
+    def wait_for(self, condition, what, limit=120):
+        deadline = time.monotonic() + limit
+        while not condition():
+            self.assertLess(time.monotonic(), deadline, what)
+            time.sleep(0.01)
+
+    def assert_nothing_left(self, build, signal_number, code=None):
+        build.send_signal(signal_number)
+        _, stderr = build.communicate(timeout=60)
+        stderr = without_wine_lines(stderr.decode("utf-8", "replace")).replace("\r\n", "\n")
+        self.assertEqual(build.returncode, code or 128 + signal_number, stderr)
+        # sea-build.exe finds no openssl under Wine and warns about it.
+        lines = [line for line in stderr.splitlines() if "warning: openssl" not in line]
+        self.assertEqual(lines, ["sea-build: interrupted: no installer written"], stderr)
+        self.assertEqual(os.listdir(self.out_dir), ["setup.exe"], "a temporary file was left")
+        with open(os.path.join(self.out_dir, "setup.exe"), "rb") as f:
+            self.assertEqual(f.read(), self.EARLIER, "the earlier installer was changed")
+
+    @unittest.skipIf(IS_WINDOWS_BUILD, "POSIX signals")
+    def test_signing_command_is_killed_with_what_it_started(self):
+        tree, _ = self.new_tree()
+        pids = os.path.join(self.scratch, "pids")
+        script = os.path.join(self.scratch, "signer.sh")
+        with open(script, "w") as f:
+            f.write("sleep 600 &\necho $! $$ > %s.new\nmv %s.new %s\nwait\n" % (pids, pids, pids))
+        for signal_number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=signal_number.name):
+                build = self.start(tree, "--sign-command", "sh %s {}" % script)
+                self.wait_for(lambda: os.path.exists(pids), "the signing command never ran")
+                with open(pids) as f:
+                    signer_pids = [int(pid) for pid in f.read().split()]
+                os.remove(pids)
+                self.assert_nothing_left(build, signal_number)
+                for pid in signer_pids:
+                    self.wait_for(lambda: not running(pid), "%d still runs" % pid, limit=5)
+
+    def test_packing_stops_without_a_partial_installer(self):
+        # Windows removes no file that is open: the packing lets go of it.
+        tree, _ = self.new_tree()
+        with open(os.path.join(tree, "big.bin"), "wb") as f:
+            f.write(os.urandom(48 << 20))  # deflate -9 takes a while on it
+        build = self.start(tree, "-9")
+        temporary = os.path.join(self.out_dir, "setup.exe.~0.tmp")
+        self.wait_for(lambda: os.path.exists(temporary) and os.path.getsize(temporary) > 1 << 20,
+                      "the build wrote nothing")
+        self.assertIsNone(build.poll(), "the build ended before the interrupt")
+        self.assert_nothing_left(build, signal.SIGINT, code=CTRL_C_EXIT if IS_WINDOWS_BUILD else None)
+
+    @unittest.skipUnless(IS_WINDOWS_BUILD, "the console's control events of sea-build.exe")
+    def test_ctrl_c_ends_the_signing_commands_job(self):
+        tree, _ = self.new_tree()
+        tag = os.path.basename(self.scratch)
+        started = os.path.join(self.scratch, "started")
+        # cmd spins until it is killed; the tag finds its process.
+        command = "echo %s> %s & for /l %%i in (1,0,2) do @rem {}" % (
+            tag, host_to_program_path(started))
+        build = self.start(tree, "--sign-command", command)
+        self.wait_for(lambda: os.path.exists(started), "the signing command never ran")
+        signers = [pid for pid in processes_naming(tag) if pid != build.pid]
+        self.assertTrue(signers)
+        self.assert_nothing_left(build, signal.SIGINT, code=CTRL_C_EXIT)
+        for pid in signers:
+            self.wait_for(lambda: not running(pid), "%d still runs" % pid, limit=10)
 
 
 def _driver_extracts():

@@ -65,10 +65,29 @@ def case_device_names(d, _):
 
 def case_reserved_characters(d, _):
     names = {"colon:name": "':'", "q?mark": "'?'", "a<b": "'<'", "pipe|x": "'|'",
-             "star*": "'*'", "quote\"x": "'\"'", "tab\tx": "U+0009"}
+             "star*": "'*'", "quote\"x": "'\"'", "tab\tx": "U+0009",
+             "esc\x1b[2Jclear": "U+001B"}
     for name in names:
         write(d, name)
-    return names
+    # Printed with the control and direction characters escaped.
+    return {shown(name): reason for name, reason in names.items()}
+
+
+def shown(name):
+    """name as sea-build prints it."""
+    return name.replace("\t", "\\x09").replace("\x1b", "\\x1b").replace("\u202e", "\\u202e")
+
+
+def case_not_utf8(d, _):
+    for name in (b"latin1-\xe9t\xe9.txt", b"cut-\xe2\x82", b"dir\xff"):
+        path = os.path.join(os.fsencode(d), name)
+        if name.startswith(b"dir"):
+            os.makedirs(os.path.join(path, b"inside"))
+        else:
+            with open(path, "wb") as f:
+                f.write(b"x")
+    reason = "not valid UTF-8"
+    return {"latin1-\\xe9t\\xe9.txt": reason, "cut-\\xe2\\x82": reason, "dir\\xff": reason}
 
 
 def case_trailing_dot_or_blank(d, _):
@@ -154,6 +173,7 @@ CASES = {
     "broken_link": (case_broken_link, False),
     "unreadable": (case_unreadable, False),
     "backslash": (case_backslash, False),
+    "not_utf8": (case_not_utf8, False),
 }
 
 
@@ -253,6 +273,8 @@ class HostileTreeCase(SeaTestCase):
         code, stderr, _ = self.build(tree, out)
         self.assertEqual(code, 1, stderr)
         found = self.problems(stderr)
+        if IS_WINDOWS_BUILD:  # read as problems() reads them, escapes' backslashes too
+            expected = {path.replace("\\", "/"): part for path, part in expected.items()}
         self.assertEqual(sorted(found), sorted(expected), stderr)
         for path, part in expected.items():
             self.assertIn(part, found[path], path)
@@ -317,7 +339,8 @@ class Accepted(HostileTreeCase):
         other = os.path.join(self.scratch, "other.exe")
         payload = io.BytesIO()
         with zipfile.ZipFile(payload, "w") as z:
-            for name in ("Windows/setup.exe", "CON", "docs/A.txt", "docs/a.txt"):
+            for name in ("Windows/setup.exe", "CON", "docs/A.txt", "docs/a.txt",
+                         "docs/\x1b[2Jclear", "docs/rlo\u202etxt.exe"):
                 z.writestr(name, b"x")
         with open(other, "wb") as f:
             f.write(minimal_pe() + MAGIC + b"Windows\\setup.exe".ljust(1024, b"\0") +
@@ -327,10 +350,16 @@ class Accepted(HostileTreeCase):
             self.assertEqual(code, 1, mode)
             self.assertIn("sea-build: CON: \"CON\" is a device name", stderr)
             self.assertIn("sea-build: docs/a.txt: the same name on Windows as docs/A.txt", stderr)
+            self.assertIn(shown("sea-build: docs/\x1b[2Jclear: holds the control character"),
+                          stderr)
+        listing = self.run_tool(["--list", other])[2].replace("\r\n", "\n")
+        self.assertIn(shown("  docs/\x1b[2Jclear\n"), listing)
+        self.assertIn(shown("  docs/rlo\u202etxt.exe\n"), listing)
+        self.assertNotRegex(listing, "[\x1b\u202e]")
         code, stderr, _ = self.run_tool(["--verify", other])
         self.assertEqual(code, 1)
         self.assertIn("an entry name Windows cannot create: CON: ", stderr)
-        self.assertIn("(and 1 more)", stderr)
+        self.assertIn("(and 2 more)", stderr)
 
     @unittest.skipUnless(NATIVE, "Wine lists neither pipes, sockets nor broken links")
     def test_skip_unreadable_leaves_them_out_and_counts_them(self):

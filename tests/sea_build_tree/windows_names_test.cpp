@@ -4,8 +4,10 @@
 
 #include <clocale>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tools/sea_build/tree/shown_name.h"
 #include "tools/sea_build/tree/upcase_table.h"
 
 namespace {
@@ -259,6 +261,35 @@ TEST(WindowsNames, PathBudget) {
     const std::vector<NameFinding> counted = Of(pairs_path);
     ASSERT_EQ(counted.size(), 1u);
     EXPECT_FALSE(counted[0].warning);
+}
+
+// Names as they are printed: nothing reaches the terminal that moves the
+// cursor, ends the line or turns the text around, and bytes that are not
+// UTF-8 show as themselves.
+TEST(ShownNames, EscapesTable) {
+    const std::pair<std::wstring, std::wstring> names[] = {
+        {L"plain/\u00C4rger \u65E5.txt", L"plain/\u00C4rger \u65E5.txt"},
+        {L"back\\slash", L"back\\slash"},
+        {L"tab\tline\nend", L"tab\\x09line\\x0aend"},
+        {L"esc\x1b[2J del\x7f", L"esc\\x1b[2J del\\x7f"},
+        {L"c1\x85 rlo\u202Etxt.exe lrm\u200E sep\u2028", L"c1\\u0085 rlo\\u202etxt.exe lrm\\u200e sep\\u2028"},
+        {L"\U0001F600", L"\U0001F600"},
+        {std::wstring(L"lone") + wchar_t(0xD800) + L"x", L"lone\\ud800x"},
+    };
+    for (const auto& name : names) EXPECT_EQ(ShownName(name.first), name.second) << Narrow(name.second);
+    EXPECT_EQ(ShownLine(L"a\tb\n"), L"a\\x09b\n");
+
+    const std::pair<std::string, std::wstring> bytes[] = {
+        {"caf\xC3\xA9", L"caf\u00E9"},
+        {"emoji\xF0\x9F\x98\x80", L"emoji\U0001F600"},
+        {"latin1-\xE9t\xE9", L"latin1-\\xe9t\\xe9"},
+        {"cut\xE2\x82", L"cut\\xe2\\x82"},
+        {"overlong\xC0\xAF", L"overlong\\xc0\\xaf"},
+        {"surrogate\xED\xA0\x80", L"surrogate\\xed\\xa0\\x80"},
+        {"beyond\xF4\x90\x80\x80", L"beyond\\xf4\\x90\\x80\\x80"},
+        {"stray\x80 ctl\x1b\xFF", L"stray\\x80 ctl\\x1b\\xff"},
+    };
+    for (const auto& name : bytes) EXPECT_EQ(ShownBytes(name.first), name.second) << name.first;
 }
 
 }  // namespace

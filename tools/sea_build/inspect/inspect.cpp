@@ -18,14 +18,16 @@
 #include "tools/sea_build/inspect/crc_storage.h"
 #include "tools/sea_build/pack/payload.h"
 #include "tools/sea_build/progress.h"
+#include "tools/sea_build/tree/shown_name.h"
 #include "tools/sea_build/tree/windows_names.h"
 
 namespace {
 
-void Print(const std::wstring& text) { WriteConsoleText(ConsoleStream::Output, text); }
+// Every line names an installer or an entry: printed as ShownLine.
+void Print(const std::wstring& line) { WriteConsoleText(ConsoleStream::Output, ShownLine(line)); }
 
 int Failure(const std::wstring& text) {
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + text + L"\n");
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + ShownName(text) + L"\n");
     return 1;
 }
 

@@ -14,6 +14,7 @@
 #include "tools/sea_build/inspect/inspect.h"
 #include "tools/sea_build/pack/payload.h"
 #include "tools/sea_build/sign/signed_extent.h"
+#include "tools/sea_build/tree/shown_name.h"
 
 namespace {
 
@@ -186,7 +187,8 @@ std::wstring SignerOf(const std::string& output) {
 }
 
 int Verdict(const std::wstring& path, const std::wstring& fault) {
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: FAILED: " + path + L": " + fault + L"\n");
+    WriteConsoleText(ConsoleStream::Error,
+                     L"sea-build: FAILED: " + ShownName(path + L": " + fault) + L"\n");
     return 1;
 }
 
@@ -247,9 +249,9 @@ int VerifyInstaller(const std::wstring& path, const std::wstring& ca, bool progr
         if (stamp.empty()) stamp = Utf8ToWide(After(LineWith(run.output, marker), marker));
     }
     WriteConsoleText(ConsoleStream::Output,
-                     L"OK: " + path + L": " + sound + L", end record " +
+                     ShownLine(L"OK: " + path + L": " + sound + L", end record " +
                          std::to_wstring(view.size - end_record) +
                          L" bytes from the end, signature by " + signer + L" verified" +
-                         (stamp.empty() ? L"" : L", time-stamped " + stamp) + L"\n");
+                         (stamp.empty() ? L"" : L", time-stamped " + stamp) + L"\n"));
     return 0;
 }

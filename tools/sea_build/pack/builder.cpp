@@ -25,6 +25,7 @@
 #include "platform/file_stream.h"
 #include "platform/file_truncate.h"
 #include "platform/format.h"
+#include "platform/interrupt.h"
 #include "platform/module.h"
 #include "platform/path.h"
 #include "platform/text.h"
@@ -39,6 +40,7 @@
 #include "tools/sea_build/progress.h"
 #include "tools/sea_build/sign/signing.h"
 #include "tools/sea_build/pack/stub_image.h"
+#include "tools/sea_build/tree/shown_name.h"
 #include "tools/sea_build/tree/tree_walk.h"
 #include "tools/sea_build/tree/windows_names.h"
 
@@ -48,13 +50,17 @@ namespace {
 // 4096-byte storages: fewer system calls and deflate calls per megabyte.
 constexpr int32_t kBufferSize = 64 * 1024;
 
+// A failure or warning line. After an interrupt the failure is its doing,
+// and the cleanup prints the one line that says so.
 int Failure(const std::wstring& text) {
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + text + L"\n");
+    if (InterruptRequested()) AwaitInterruptEnd();
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + ShownName(text) + L"\n");
     return 1;
 }
 
 void Warn(const std::wstring& text) {
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: warning: " + text + L"\n");
+    if (InterruptRequested()) AwaitInterruptEnd();
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: warning: " + ShownName(text) + L"\n");
 }
 
 bool IsAbsolute(const std::wstring& path) {
@@ -519,7 +525,8 @@ int BuildInstaller(const BuildOptions& options, bool progress) {
                                static_cast<int32_t>(walk.skipped.size()))
                 : std::wstring();
         WriteConsoleText(ConsoleStream::Output,
-                         FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s; %s\n", output.c_str(),
+                         FormatString(800, L"Wrote %s: %ld entries, %lld bytes%s%s; %s\n",
+                                      ShownName(output).c_str(),
                                       written.entries, static_cast<long long>(written.size),
                                       options.any_signing() ? L" before signing" : L"", skipped.c_str(),
                                       RatioText(options, written).c_str()));

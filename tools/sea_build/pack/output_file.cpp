@@ -4,7 +4,9 @@
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
 #include "platform/file_stream.h"
+#include "platform/interrupt.h"
 #include "platform/path.h"
+#include "tools/sea_build/tree/shown_name.h"
 
 namespace {
 
@@ -30,10 +32,20 @@ bool IsTemporaryName(const std::wstring& output_name, const std::wstring& name) 
 }  // namespace
 
 OutputFile::~OutputFile() {
-    for (const std::wstring& path : temporaries_) DeleteFilePath(path);
+    InterruptHold hold;
+    for (const std::wstring& path : temporaries_) {
+        DeleteFilePath(path);
+        ForgetTemporaryFile(path);
+    }
 }
 
 bool OutputFile::NewTemporary(std::wstring& path, std::wstring& error) {
+    // Created and registered in one step: an interrupt removes it.
+    InterruptHold hold;
+    if (InterruptRequested()) {
+        error = L"interrupted";
+        return false;
+    }
     int last_error = 0;
     for (int n = 0; n < kMaxTemporaries; ++n) {
         const std::wstring candidate = output_ + kTemporaryInfix + std::to_wstring(n) + kTemporarySuffix;
@@ -43,6 +55,7 @@ bool OutputFile::NewTemporary(std::wstring& path, std::wstring& error) {
             break;
         }
         FileClose(fd);
+        TrackTemporaryFile(candidate);
         temporaries_.push_back(candidate);
         path = candidate;
         return true;
@@ -53,10 +66,19 @@ bool OutputFile::NewTemporary(std::wstring& path, std::wstring& error) {
 }
 
 bool OutputFile::Commit(const std::wstring& path, std::wstring& error) {
+    // Either the installer is complete at the output's name, or an
+    // interrupt removes it with the other temporary files: never both.
+    InterruptHold hold;
+    if (InterruptRequested()) {
+        error = L"interrupted";
+        return false;
+    }
     if (!ReplaceFileWith(path, output_)) {
         error = L"cannot write " + output_ + L" (is it a directory, read-only or in use?)";
         return false;
     }
+    ForgetTemporaryFile(path);
+    SetInterruptMessage(L"sea-build: interrupted after writing " + ShownName(output_) + L"\n");
     for (size_t i = 0; i < temporaries_.size(); ++i) {
         if (temporaries_[i] == path) {
             temporaries_.erase(temporaries_.begin() + static_cast<std::ptrdiff_t>(i));

@@ -1,7 +1,9 @@
 // The installer's file on disk: written under a temporary name beside the
 // output and moved over the output only when it is complete (and signed),
 // so that a failed build leaves no file behind, and an installer that was
-// already at that name stays as it was.
+// already at that name stays as it was. The temporary files are
+// registered with platform/interrupt.h: an interrupted build removes them
+// too, and once the output is in place an interrupt says so.
 #pragma once
 
 #include <string>

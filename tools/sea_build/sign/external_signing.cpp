@@ -4,11 +4,13 @@
 
 #include "platform/console.h"
 #include "platform/file_stream.h"
+#include "platform/interrupt.h"
 #include "platform/process_capture.h"
 #include "tools/sea_build/sign/authenticode.h"
 #include "tools/sea_build/brand/branding_step.h"
 #include "tools/sea_build/sign/helper_programs.h"
 #include "tools/sea_build/pack/output_file.h"
+#include "tools/sea_build/tree/shown_name.h"
 
 namespace {
 
@@ -151,6 +153,7 @@ int ExtractSignatureFile(const std::wstring& installer, const std::wstring& outp
         if (!WriteBytes(path, pkcs7)) error = L"cannot write " + path;
         else if (file.Commit(path, error)) return 0;
     }
-    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + error + L"\n");
+    if (InterruptRequested()) AwaitInterruptEnd();  // which prints the one line
+    WriteConsoleText(ConsoleStream::Error, L"sea-build: " + ShownName(error) + L"\n");
     return 1;
 }

@@ -3,6 +3,7 @@
 #include "platform/environment.h"
 #include "platform/file_attributes.h"
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -76,6 +77,9 @@ int32_t SourceFile::Open() {
 }
 
 int32_t SourceFile::LoadBuffer(int32_t position) {
+    // An interrupted build stops at the next buffer, so that its files are
+    // let go of and removed.
+    if (InterruptRequested()) return status.SetError(AL_USER_ABORT, L"interrupted");
     const int32_t count = ALFile::LoadBuffer(position);
     const bool grew = count > 0 && file_position > expected_.size;
     const bool shrank = count == AL_END_OF_FILE && file_position < expected_.size;

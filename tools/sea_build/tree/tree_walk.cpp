@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "tools/sea_build/tree/shown_name.h"
 #include "tools/sea_build/tree/windows_names.h"
 
 namespace {
@@ -84,10 +85,16 @@ private:
     void WalkChildren(const std::wstring& relative, const std::vector<DirEntry>& children,
                       int depth, bool& empty) {
         for (const DirEntry& child : children) {
-            const std::wstring path = relative.empty() ? child.name : relative + kPathSeparator + child.name;
+            const std::wstring name =
+                child.bytes_not_utf8.empty() ? child.name : ShownBytes(child.bytes_not_utf8);
+            const std::wstring path = relative.empty() ? name : relative + kPathSeparator + name;
             std::wstring fault = NameFault(child.name);
             if (child.name.find(L'\\') != std::wstring::npos && kPathSeparator != L'\\') {
                 fault = L"the name holds a backslash, which Windows reads as a separator";
+            }
+            if (!child.bytes_not_utf8.empty()) {
+                fault = L"the name is not valid UTF-8 (bad bytes shown as \\xHH); installer names "
+                        L"are Unicode text";
             }
             if (!fault.empty()) {
                 Problem(path, fault);  // never opened: on Windows AUX is a device

@@ -16,7 +16,8 @@ struct TreeItem {
 };
 
 struct TreeProblem {
-    std::wstring path;    // relative to the root
+    std::wstring path;    // relative to the root (a name that is not UTF-8
+                          // as ShownBytes shows it)
     std::wstring reason;
 };
 
@@ -36,7 +37,9 @@ struct TreeWalk {
 // devices are never opened, and neither is a name Windows cannot create
 // (windows_names.h NameFault: a problem of its own). Problems: a broken link, a file or directory
 // that cannot be read, a special file, a file of 2 GB or more, a name with
-// a backslash (POSIX: no separator on every system). With skip_unreadable
+// a backslash (POSIX: no separator on every system), a name that is not
+// valid UTF-8 (POSIX; named by shown_name.h's ShownBytes and never opened).
+// With skip_unreadable
 // unreadable entries, broken links and special files go to `skipped`
 // instead. False with a one-line reason in error only when root itself is
 // no readable directory.
