@@ -110,8 +110,10 @@ run_inside() {
   cp -a "$root$prefix_in_root" "$work/prefix"
   case "$cwd/" in "$clone"/*|/tmp/*) ;; *) cwd=/tmp ;; esac
   local status=0
+  # An X display of the host reaches Wine through /tmp/.X11-unix.
   in_root "$root" WINEPREFIX="$work/prefix" WINEDEBUG="${WINEDEBUG:--all}" \
-    SEA_EMULATED=1 TMPDIR=/tmp DISPLAY="${DISPLAY:-}" \
+    WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" SEA_EMULATED=1 TMPDIR=/tmp \
+    DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-}" \
     sh -c 'cd "$1" && shift && exec "$@"' sh "$cwd" "$@" || status=$?
   return "$status"
 }
