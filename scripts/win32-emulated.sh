@@ -81,26 +81,50 @@ in_root() {
     HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
 }
 
-# Builds the chroot in ROOT: debootstrap's first stage ran on the host.
+# Makes the prefix in ROOT. wineboot has been seen to end early and leave a
+# prefix without system32 ("could not load kernel32.dll"): such a prefix is
+# made once more from nothing. Wine's errors go to the log.
+create_prefix() {
+  local root=$1 attempt
+  for attempt in 1 2; do
+    rm -rf "$root$prefix_in_root"
+    mkdir -p "$(dirname "$root$prefix_in_root")"
+    echo "wineboot, attempt $attempt"
+    in_root "$root" WINEPREFIX="$prefix_in_root" WINEDEBUG=fixme-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      sh -c 'wineboot -i; status=$?; wineserver -w; exit $status' || true
+    if [ -f "$root$prefix_in_root/drive_c/windows/system32/kernel32.dll" ] &&
+       in_root "$root" WINEPREFIX="$prefix_in_root" WINEDEBUG=fixme-all wine cmd /c ver; then
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Completes the chroot in DIR/root, whose first stage debootstrap made on
+# the host; each finished step leaves a mark in DIR, so that a preparation
+# that was cut off goes on where it stopped.
 prepare_inside() {
-  local root=$1
-  # A user namespace may not make device nodes, which debootstrap tests
-  # before it goes on unless it runs in a container; the first stage on the
-  # host made the nodes the chroot needs. Its second stage mounts sysfs when
-  # /sys exists, which a user namespace may not; nothing here needs it.
-  rmdir "$root/sys"
-  in_root "$root" container=lxc /debootstrap/debootstrap --second-stage || return 1
-  mkdir -p "$root/sys"
+  local dir=$1 root=$1/root
+  if [ ! -e "$dir/second-stage" ]; then
+    # A user namespace may not make device nodes, which debootstrap tests
+    # unless it runs in a container; the first stage on the host made the
+    # nodes the chroot needs. Its second stage mounts sysfs when /sys
+    # exists, which a user namespace may not; nothing here needs it.
+    rmdir "$root/sys"
+    in_root "$root" container=lxc /debootstrap/debootstrap --second-stage || return 1
+    mkdir -p "$root/sys"
+    : > "$dir/second-stage"
+  fi
   enter_mounts "$root"
-  in_root "$root" apt-get -qq update || return 1
-  in_root "$root" apt-get -y -qq install --no-install-recommends wine >/dev/null || return 1
+  if [ ! -e "$dir/wine" ]; then
+    in_root "$root" apt-get -qq update || return 1
+    in_root "$root" apt-get -y -qq install --no-install-recommends wine >/dev/null || return 1
+    in_root "$root" apt-get clean
+    : > "$dir/wine"
+  fi
   # wineboot under emulation takes most of the time; qemu may report a
   # segmentation fault on the way, which Wine recovers from.
-  mkdir -p "$root$prefix_in_root"
-  in_root "$root" WINEPREFIX="$prefix_in_root" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    sh -c 'wineboot -i && wineserver -w' || return 1
-  in_root "$root" WINEPREFIX="$prefix_in_root" wine cmd /c ver || return 1
-  in_root "$root" apt-get clean
+  create_prefix "$root" || return 1
   rm -f "$root/etc/resolv.conf"
 }
 
@@ -143,8 +167,12 @@ command -v unshare >/dev/null || cannot "unshare is missing"
 # setuid helper for that, a shim that writes the map file does.
 machine_wide="" child="" work=""
 shims=$(mktemp -d /tmp/sea-emu-shims.XXXXXX)
+# unshare --fork ignores INT and TERM while it waits; killed, it takes the
+# namespace's processes with it (--kill-child). A second signal must not cut
+# the cleanup short.
 cleanup() {
-  if [ -n "$child" ]; then kill "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; fi
+  trap '' INT TERM
+  if [ -n "$child" ]; then kill -KILL "$child" 2>/dev/null; wait "$child" 2>/dev/null || true; fi
   rm -rf "$shims" ${work:+"$work"}
   unregister_machine_wide
 }
@@ -218,13 +246,16 @@ prepare() {
   command -v debootstrap >/dev/null || cannot "debootstrap is missing"
   mkdir -p "$(dirname "$cache")"
   local partial="$cache.partial" started=$SECONDS
-  rm -rf "$partial"
   mkdir -p "$partial"
   say "preparing the i386 chroot with 32-bit Wine in $cache (once; about 25 minutes)"
-  debootstrap --foreign --arch=i386 --variant=minbase bookworm "$partial/root" "$mirror" \
-    > "$partial/debootstrap.log" 2>&1 || cannot "debootstrap failed (see $partial/debootstrap.log)"
+  if [ ! -e "$partial/first-stage" ]; then
+    rm -rf "$partial/root" "$partial/second-stage" "$partial/wine"
+    debootstrap --foreign --arch=i386 --variant=minbase bookworm "$partial/root" "$mirror" \
+      > "$partial/debootstrap.log" 2>&1 || cannot "debootstrap failed (see $partial/debootstrap.log)"
+    : > "$partial/first-stage"
+  fi
   local status=0
-  with_emulation prepare "$partial/root" > "$partial/prepare.log" 2>&1 || status=$?
+  with_emulation prepare "$partial" >> "$partial/prepare.log" 2>&1 || status=$?
   [ "$status" = 0 ] || cannot "the chroot could not be completed (see $partial/prepare.log)"
   echo "$((SECONDS - started)) s" > "$partial/ready"
   rm -rf "$cache"

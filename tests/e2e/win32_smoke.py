@@ -428,17 +428,22 @@ class MachineWideRegistration(unittest.TestCase):
                 process = subprocess.Popen([EMULATION, "sleep", "600"], cwd="/tmp",
                                            env=dict(os.environ, SEA_EMULATION_REGISTRATION="machine"),
                                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-                entry = os.path.join(BINFMT, "sea-i386-%d" % process.pid)
-                end = time.monotonic() + 120
-                while not os.path.exists(entry) and process.poll() is None and time.monotonic() < end:
-                    time.sleep(0.05)
-                if process.poll() == UNAVAILABLE:
-                    self.skipTest(process.stderr.read().decode().strip())
-                self.assertTrue(os.path.exists(entry), "never registered")
-                self.assertTrue(host_runs_32bit(), "the registration does not take")
-                process.send_signal(sig)
-                self.assertEqual(process.wait(timeout=120), code)
-                process.stderr.close()
+                try:
+                    entry = os.path.join(BINFMT, "sea-i386-%d" % process.pid)
+                    end = time.monotonic() + 120
+                    while not os.path.exists(entry) and process.poll() is None and time.monotonic() < end:
+                        time.sleep(0.05)
+                    if process.poll() == UNAVAILABLE:
+                        self.skipTest(process.stderr.read().decode().strip())
+                    self.assertTrue(os.path.exists(entry), "never registered")
+                    self.assertTrue(host_runs_32bit(), "the registration does not take")
+                    process.send_signal(sig)
+                    self.assertEqual(process.wait(timeout=120), code)
+                finally:
+                    if process.poll() is None:
+                        process.terminate()
+                        process.wait(timeout=120)
+                    process.stderr.close()
                 self.assertFalse(os.path.exists(entry))
                 self.assertFalse(host_runs_32bit())
                 self.assertEqual(os.path.exists(os.path.join(BINFMT, "register")), mounted_before)
