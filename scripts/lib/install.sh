@@ -42,6 +42,13 @@ sea_group_win32=(
 sea_group_win64=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )
+# Only the test command, on hosts without 32-bit execution: the product run
+# under 32-bit Wine in an i386 chroot through user-mode emulation
+# (scripts/win32-emulated.sh; mount, unshare, flock and chroot are in
+# every Debian system).
+sea_group_emulation=(
+  qemu-user-static debootstrap
+)
 # GUI tests under a virtual X display.
 sea_group_gui=(
   xvfb xauth              # xvfb-run refuses to start without xauth
