@@ -304,6 +304,9 @@ if __name__ == "__main__":
     parser.add_argument("--runs", type=int, default=1)
     parser.add_argument("--xruns", type=int, default=5)
     args = parser.parse_args()
+    for name in ("sea_build", "sea", "stub", "sfx", "tree", "work", "tmpfs", "baseline_sea"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
     try:
         sys.exit(main())
     except CommandFailed as e:
