@@ -81,6 +81,8 @@ def rounds(commands, count, prepare, check=None):
                 check(name)
             else:
                 samples[name].append(sample)
+            print("  %-30s %8.2f s (CPU %.2f s, peak RSS %.1f MiB)" % (
+                name, sample.wall, sample.cpu, sample.rss_kib / 1024), flush=True)
         print("round %d of %d done (load %.1f)" % (r, count, os.getloadavg()[0]), flush=True)
     return samples
 
