@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """make_extract_payload.py OUT.zip
+make_extract_payload.py --tree DIR
 
 The extraction benchmark's payload: the regular files of the JDK trees under
 /usr/lib/jvm until at least 320 MB, plus 300 small text files from
 /usr/lib/python3*, deflated at level 6 by Info-ZIP zip. Without a JDK the
-bulk is generated: 480 files of mixed text and binary data.
+bulk is generated: 480 files of mixed text and binary data. With --tree, the
+same files under the same names are copied into DIR instead (the tree that
+bench/run_method_bench.sh packs with each method).
 """
 import glob
 import os
@@ -72,24 +75,36 @@ def generated(stage):
     return paths
 
 
+def copy_tree(groups, target):
+    for base, names in groups.items():
+        for name in names:
+            dest = os.path.join(target, name)
+            os.makedirs(os.path.dirname(dest), exist_ok=True)
+            shutil.copy2(os.path.join(base, name), dest)
+
+
 def main():
-    out = os.path.abspath(sys.argv[1])
+    tree = sys.argv[2] if sys.argv[1] == "--tree" else None
+    out = os.path.abspath(tree or sys.argv[1])
     files, total = jdk_files()
     stage = None
     if total < TARGET_BYTES:
         stage = tempfile.mkdtemp(prefix="payload_", dir=os.path.dirname(out))
         files = generated(stage)
     files += python_files()
-    if os.path.exists(out):
+    if os.path.exists(out) and not tree:
         os.remove(out)
     # Names relative to / (or to the staging directory), one per line.
     groups = {}
     for p in files:
         base = stage if stage and p.startswith(stage) else "/"
         groups.setdefault(base, []).append(os.path.relpath(p, base))
-    for base, names in groups.items():
-        subprocess.run(["zip", "-q", "-6", out, "-@"], cwd=base, check=True,
-                       input="\n".join(names).encode())
+    if tree:
+        copy_tree(groups, out)
+    else:
+        for base, names in groups.items():
+            subprocess.run(["zip", "-q", "-6", out, "-@"], cwd=base, check=True,
+                           input="\n".join(names).encode())
     if stage:
         shutil.rmtree(stage)
     size = sum(os.path.getsize(p) for p in files) if not stage else None
