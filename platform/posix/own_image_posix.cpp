@@ -1,5 +1,12 @@
 // The own file on POSIX: held through a descriptor and compared with
-// /proc/self/exe, which names the running image whatever its path now is.
+// /proc/self/exe, which names the running image whatever its path now is,
+// or, where a loader runs the program (valgrind: /proc/self/exe is the
+// loader), with the files this process has mapped as code.
+#include <sys/sysmacros.h>
+
+#include <cinttypes>
+#include <cstdio>
+
 #include "platform/file_identity.h"
 #include "platform/file_io.h"
 #include "platform/format.h"
@@ -14,6 +21,26 @@ std::wstring Describe(const FileIdentity& id) {
     return FormatString(kDetailLength, L"device %llu inode %llu",
                         static_cast<unsigned long long>(id.volume),
                         static_cast<unsigned long long>(id.index));
+}
+
+// True when a file of this identity is mapped executable in this process.
+bool MappedAsCode(const FileIdentity& id) {
+    std::FILE* maps = std::fopen("/proc/self/maps", "re");
+    if (!maps) return false;
+    char line[4096];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof(line), maps)) {
+        char perms[8] = {};
+        unsigned int major_id = 0, minor_id = 0;
+        uint64_t inode = 0;
+        if (std::sscanf(line, "%*x-%*x %7s %*x %x:%x %" SCNu64, perms, &major_id,
+                        &minor_id, &inode) == 4) {
+            found = perms[2] == 'x' && inode == id.index &&
+                    makedev(major_id, minor_id) == static_cast<dev_t>(id.volume);
+        }
+    }
+    std::fclose(maps);
+    return found;
 }
 
 }  // namespace
@@ -31,7 +58,8 @@ bool OpenOwnImage(const std::wstring& path, OwnImage& image) {
                                     error);
         return true;
     }
-    if (held.kind == FileKind::kRegular && held.identity == running.identity) {
+    if (held.kind == FileKind::kRegular &&
+        (held.identity == running.identity || MappedAsCode(held.identity))) {
         image.match = OwnImageMatch::kSame;
         return true;
     }
