@@ -99,3 +99,7 @@ bool IsPrivateToCaller(const DirHandle* dir);
 // access entry grants others a right to change it (POSIX: writable by its
 // group or by others). False too when that cannot be read.
 bool LetsOthersChange(const DirHandle* dir);
+// True when a held directory's owner can be read and is someone else than
+// the user this process runs as (Windows: or, for an elevated
+// administrator, BUILTIN\Administrators and LocalSystem).
+bool OwnedByOther(const DirHandle* dir);

@@ -40,7 +40,8 @@ bool WorkDirHoldsOnlyMarker(const ExtractContext& ctx);
 bool PayloadNamesMarker(const ALEntryList& list);
 
 // Test seam: when set, called at the named steps of a working directory's
-// life ("created": directory made, no marker yet; "marked": marker held;
+// life ("made": directory made, not yet held; "created": directory made
+// and held, no marker yet; "marked": marker held;
 // "unmarked": marker gone, launcher not started yet; "scavenging": a dead
 // run's marker taken, its tree not yet removed), so that a test can pause a
 // run there. The program itself never sets it.

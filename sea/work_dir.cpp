@@ -158,13 +158,19 @@ int CreateWorkDir(ExtractContext& ctx) {
         return 0;
     }
     ctx.work_dir_created = true;
-    // Held from here to the launch; never a link put in its place.
+    ReportWorkDirStep(L"made");
+    // Held from here to the launch; never a link put in its place, nor a
+    // folder of someone else's swapped in between its creation and the hold.
     ctx.work_dir = OpenDirHandle(ctx.work_dir_name, false);
+    if (ctx.work_dir && OwnedByOther(ctx.work_dir)) {
+        CloseDirHandle(ctx.work_dir);
+        ctx.work_dir = nullptr;
+    }
     GetCurrentDir(current);
     ctx.work_dir_full = WithTrailingSeparator(current) + ctx.work_dir_name;
     g_run.own_work_dirs.push_back(ctx.work_dir_full);
     ReportWorkDirStep(L"created");
-    MarkWorkDir(ctx);
+    if (ctx.work_dir) MarkWorkDir(ctx);
     ReportWorkDirStep(L"marked");
     WriteLog(L"%s", use_access_control ? L"Verified." : L"Verifying...");
 

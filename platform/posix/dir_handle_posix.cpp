@@ -125,6 +125,11 @@ bool ClearDirReadOnly(const DirHandle* dir) {
     return fchmod(dir->fd, (info.st_mode & 07777) | S_IWUSR) == 0;
 }
 
+bool OwnedByOther(const DirHandle* dir) {
+    struct stat info;
+    return fstat(dir->fd, &info) == 0 && info.st_uid != geteuid();
+}
+
 bool IsPrivateToCaller(const DirHandle* dir) {
     struct stat info;
     if (fstat(dir->fd, &info) != 0) return false;

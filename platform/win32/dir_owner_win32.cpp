@@ -107,6 +107,21 @@ bool IsPrivateToCaller(const DirHandle* dir) {
     return is_private;
 }
 
+bool OwnedByOther(const DirHandle* dir) {
+    std::vector<BYTE> user;
+    if (!ReadTokenUser(user)) return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    Trusted trusted{reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, CheckElevatedAdmin().elevated};
+    const bool other = owner && !trusted.MayOwn(owner);
+    LocalFree(descriptor);
+    return other;
+}
+
 bool LetsOthersChange(const DirHandle* dir) {
     std::vector<BYTE> user;
     if (!ReadTokenUser(user)) return false;

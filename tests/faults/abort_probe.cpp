@@ -6,7 +6,7 @@
 //                         the driver's Nth abort test, as a Cancel click would.
 //   SEA_TEST_PAUSE_AT=S   pauses the run at step S: "abort-N" (just before
 //                         the Nth abort test) or a step of the working
-//                         directory's life ("created", "marked", "unmarked",
+//                         directory's life ("made", "created", "marked", "unmarked",
 //                         "scavenging"; sea/run_marker.h), a step of the
 //                         hold on the program's own file ("own-path": its
 //                         path is known, nothing is open; "own-held": it is

@@ -215,6 +215,23 @@ class LinkRaces(ProbedRunCase):
                 self.assertIn(SUCCESS, log)
         self.assertVictimIntact()
 
+    def test_a_folder_of_another_user_swapped_in_before_the_hold_is_never_used(self):
+        if IS_WINDOWS_BUILD or os.geteuid() != 0:
+            self.skipTest("needs root natively to give a folder to another user")
+        base = os.path.join(self.scratch, "open")
+        os.makedirs(base)
+        os.chmod(base, 0o777)  # others may rename what is made here
+        run = Run(self, self.tree_probe(), base, pause_at="made")
+        run.wait_paused()
+        (work,) = glob.glob(os.path.join(base, "I*"))
+        os.rename(work, os.path.join(self.scratch, "moved-away"))
+        os.mkdir(work)
+        shutil.chown(work, "nobody", "nogroup")
+        run.resume()
+        code, log = run.finish()
+        self.assertNotIn(SUCCESS, log)
+        self.assertEqual(os.listdir(work) if os.path.exists(work) else [], [])
+
     # --- under Wine as well: links put in by the test --------------------------------
 
     def tree_probe(self):
