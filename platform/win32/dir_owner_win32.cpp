@@ -92,7 +92,12 @@ bool SecurityIsPrivate(PSECURITY_DESCRIPTOR descriptor, PSID user, bool elevated
     return owner && present && dacl && trusted.MayOwn(owner) && !AclGrantsChangeToOthers(dacl, trusted);
 }
 
-bool IsPrivateToCaller(const DirHandle* dir) {
+namespace {
+
+// Reads the held directory's owner and access list and the token's user,
+// and applies `rule` to them; false when either cannot be read.
+template <typename Rule>
+bool JudgeDirSecurity(const DirHandle* dir, Rule rule) {
     std::vector<BYTE> user;
     if (!ReadTokenUser(user)) return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -101,39 +106,32 @@ bool IsPrivateToCaller(const DirHandle* dir) {
                         nullptr, &descriptor) != ERROR_SUCCESS) {
         return false;
     }
-    bool is_private = SecurityIsPrivate(descriptor, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid,
-                                        CheckElevatedAdmin().elevated);
+    const bool result = rule(descriptor, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
     LocalFree(descriptor);
-    return is_private;
+    return result;
+}
+
+}  // namespace
+
+bool IsPrivateToCaller(const DirHandle* dir) {
+    return JudgeDirSecurity(dir, [](PSECURITY_DESCRIPTOR descriptor, PSID user) {
+        return SecurityIsPrivate(descriptor, user, CheckElevatedAdmin().elevated);
+    });
 }
 
 bool OwnedByOther(const DirHandle* dir) {
-    std::vector<BYTE> user;
-    if (!ReadTokenUser(user)) return false;
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                        nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-        return false;
-    }
-    Trusted trusted{reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, CheckElevatedAdmin().elevated};
-    const bool other = owner && !trusted.MayOwn(owner);
-    LocalFree(descriptor);
-    return other;
+    return JudgeDirSecurity(dir, [](PSECURITY_DESCRIPTOR descriptor, PSID user) {
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner) return false;
+        return !Trusted{user, CheckElevatedAdmin().elevated}.MayOwn(owner);
+    });
 }
 
 bool LetsOthersChange(const DirHandle* dir) {
-    std::vector<BYTE> user;
-    if (!ReadTokenUser(user)) return false;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(NativeDirHandle(dir), SE_FILE_OBJECT,
-                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                        nullptr, &descriptor) != ERROR_SUCCESS) {
-        return false;
-    }
     // Owned by the user, Administrators or LocalSystem, and changed by
     // nobody else: the rule of a private directory, for any token.
-    const bool others = !SecurityIsPrivate(descriptor, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, true);
-    LocalFree(descriptor);
-    return others;
+    return JudgeDirSecurity(dir, [](PSECURITY_DESCRIPTOR descriptor, PSID user) {
+        return !SecurityIsPrivate(descriptor, user, true);
+    });
 }
