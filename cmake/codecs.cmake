@@ -40,12 +40,13 @@ foreach(f LzmaDec.c LzmaEnc.c LzFind.c LzmaDec.h LzmaEnc.h Types.h)
                         "(scripts/lib/install.sh does) or set SEA_LZMA_SDK_DIR")
   endif()
 endforeach()
-# _LZMA_SIZE_OPT: the decoder's compact form (one loop for the literal
-# coder, no unrolled bit decoding). _7ZIP_ST: no multi-threaded match finder.
+# The decoder is what an LZMA installer spends its time in: built for speed
+# (-O2, the unrolled bit decoding without _LZMA_SIZE_OPT), a few KB more in
+# the stub. _7ZIP_ST: no multi-threaded match finder.
 add_library(lzma_sdk_dec STATIC ${SEA_LZMA_SDK_DIR}/LzmaDec.c)
 target_include_directories(lzma_sdk_dec SYSTEM PUBLIC ${SEA_LZMA_SDK_DIR})
-target_compile_definitions(lzma_sdk_dec PUBLIC _LZMA_SIZE_OPT _7ZIP_ST)
-target_compile_options(lzma_sdk_dec PRIVATE ${sea_codec_c_flags})
+target_compile_definitions(lzma_sdk_dec PUBLIC _7ZIP_ST)
+target_compile_options(lzma_sdk_dec PRIVATE -O2 -ffunction-sections -fdata-sections -w)
 
 add_library(lzma_sdk_enc STATIC ${SEA_LZMA_SDK_DIR}/LzmaEnc.c ${SEA_LZMA_SDK_DIR}/LzFind.c)
 target_include_directories(lzma_sdk_enc SYSTEM PUBLIC ${SEA_LZMA_SDK_DIR})
