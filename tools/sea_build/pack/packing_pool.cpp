@@ -12,6 +12,9 @@ void PackingPool::Start(std::vector<PackJob> jobs, int threads) {
     jobs_ = std::move(jobs);
     results_.assign(jobs_.size(), PackedFile());
     done_.assign(jobs_.size(), false);
+    std::vector<int64_t> sizes;
+    for (const PackJob& job : jobs_) sizes.push_back(job.expected.size);
+    schedule_ = PackSchedule(std::move(sizes));
     const int count = std::max(1, std::min<int>(threads, static_cast<int>(jobs_.size())));
     if (jobs_.empty()) return;
     // A thread the system refuses is one worker fewer; with none at all
@@ -50,14 +53,16 @@ PackedFile PackingPool::Take(size_t index) {
 void PackingPool::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        // The next job starts when it is the writer's next one or the
-        // jobs already running ahead leave room for it.
+        // A job starts when it is the writer's next one or the jobs
+        // already running ahead leave room for it.
+        size_t index = PackSchedule::kNone;
         changed_.wait(lock, [&] {
-            return stopping_ || next_job_ >= jobs_.size() || next_job_ <= next_taken_ ||
-                   running_ahead_ + jobs_[next_job_].expected.size <= ahead_bytes_;
+            if (stopping_ || schedule_.AllStarted()) return true;
+            index = schedule_.Next(next_taken_, running_ahead_, ahead_bytes_);
+            return index != PackSchedule::kNone;
         });
-        if (stopping_ || next_job_ >= jobs_.size()) return;
-        const size_t index = next_job_++;
+        if (stopping_ || index == PackSchedule::kNone) return;
+        schedule_.Start(index);
         running_ahead_ += jobs_[index].expected.size;
         lock.unlock();
         PackedFile result = Run(jobs_[index]);

@@ -1,7 +1,8 @@
 // Compression on every core: worker threads compress the files of the tree
 // ahead of the archive writer, each file on one thread with one
-// single-threaded encoder, and the writer takes the results in its fixed
-// order. A file's compressed bytes depend only on its contents and the
+// single-threaded encoder, the largest first within the bound on bytes
+// read ahead (pack_schedule.h), and the writer takes the results in its
+// fixed order. A file's compressed bytes depend only on its contents and the
 // compressor's settings, so the installer is the same whatever the number
 // of threads or the order in which they finish.
 //
@@ -21,6 +22,7 @@
 #include "archive/engine.h"
 #include "archive/storage.h"
 #include "platform/file_identity.h"
+#include "tools/sea_build/pack/pack_schedule.h"
 #include "tools/sea_build/tree/entry_stamp.h"
 
 // One file to compress: where it is, what the walk saw, and a compressor
@@ -50,8 +52,8 @@ public:
     PackingPool(const PackingPool&) = delete;
     PackingPool& operator=(const PackingPool&) = delete;
 
-    // Starts threads workers (at least 1) on jobs, taken in order; the
-    // paths are opened as they are, so the current directory must stay
+    // Starts threads workers (at least 1) on jobs, taken in the schedule's
+    // order; the paths are opened as they are, so the current directory must stay
     // until Stop.
     void Start(std::vector<PackJob> jobs, int threads);
     // Stops the workers after their current job and waits for them.
@@ -78,7 +80,7 @@ private:
     const int64_t ahead_bytes_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t next_job_ = 0;       // the next job a worker starts
+    PackSchedule schedule_{{}};  // which job a worker starts next
     size_t next_taken_ = 0;     // the job the writer takes next
     int64_t running_ahead_ = 0; // input bytes of jobs started but not taken
     bool stopping_ = false;
