@@ -263,13 +263,25 @@ prepare() {
   say "prepared in $((SECONDS - started)) s"
 }
 
+# Takes the cache's lock (flock MODE) on descriptor 9, which a child
+# shares: waited for with `wait`, which a signal interrupts where flock
+# itself would keep the traps waiting until another run ends.
+lock_cache() {
+  flock "$1" 9 &
+  child=$!
+  local status=0
+  wait "$child" || status=$?
+  child=""
+  return "$status"
+}
+
 # One preparation at a time; runs share the finished cache.
 mkdir -p "$(dirname "$cache")"
 exec 9> "$cache.lock"
-flock -x 9
+lock_cache -x
 prepare
 [ "$1" = --prepare ] && exit 0
-flock -s 9
+lock_cache -s
 
 work=$(mktemp -d /tmp/sea-emu-run.XXXXXX)
 with_emulation run "$work" "$(pwd)" "$@"
