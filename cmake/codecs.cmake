@@ -46,7 +46,7 @@ endforeach()
 add_library(lzma_sdk_dec STATIC ${SEA_LZMA_SDK_DIR}/LzmaDec.c)
 target_include_directories(lzma_sdk_dec SYSTEM PUBLIC ${SEA_LZMA_SDK_DIR})
 target_compile_definitions(lzma_sdk_dec PUBLIC _7ZIP_ST)
-target_compile_options(lzma_sdk_dec PRIVATE -O2 -ffunction-sections -fdata-sections -w)
+target_compile_options(lzma_sdk_dec PRIVATE ${sea_codec_c_flags} -O2)
 
 add_library(lzma_sdk_enc STATIC ${SEA_LZMA_SDK_DIR}/LzmaEnc.c ${SEA_LZMA_SDK_DIR}/LzFind.c)
 target_include_directories(lzma_sdk_enc SYSTEM PUBLIC ${SEA_LZMA_SDK_DIR})

@@ -28,9 +28,8 @@ public:
     // The job to start now (kNone: none may), given the job the writer
     // takes next and the input bytes of the jobs started and not yet taken.
     size_t Next(size_t next_taken, int64_t running_ahead, int64_t ahead_bytes) {
-        while (first_waiting_ < sizes_.size() && started_[first_waiting_]) ++first_waiting_;
+        if (AllStarted()) return kNone;
         while (largest_ < by_size_.size() && started_[by_size_[largest_]]) ++largest_;
-        if (first_waiting_ >= sizes_.size()) return kNone;
         if (first_waiting_ <= next_taken) return first_waiting_;
         auto fits = [&](size_t job) { return running_ahead + sizes_[job] <= ahead_bytes; };
         size_t looked = 0;
