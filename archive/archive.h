@@ -81,6 +81,14 @@ public:
     // the archive status code.
     int32_t CollectEntryErrors(ALEntryList& list);
 
+    // One marked entry of Extract, from the seek to the CRC check, with the
+    // entry's events and progress going to monitor (its job_done grows by
+    // the entry's compressed size). False when the run must stop at once
+    // (the archive status says why). Extract calls it for every marked
+    // entry in turn; a caller that extracts entries on several threads
+    // gives each thread an archive and a monitor of its own.
+    bool ExtractEntry(ALEntry& entry, ALMonitor& monitor);
+
     ALStorage& GetStorage() const { return *storage; }
     int32_t GetStatusCode() const { return status.GetStatusCode(); }
     const wchar_t* GetComment() const { return comment.GetName(); }
@@ -92,9 +100,6 @@ public:
     ALStatusBlock status;
 
 private:
-    // One marked entry of Extract (steps from the seek to the CRC check).
-    // False when the run must stop at once (the archive status says why).
-    bool ExtractEntry(ALEntry& entry, ALMonitor& monitor);
     // Decodes a created member, closes it and checks its CRC-32.
     void DecodeEntry(ALEntry& entry, ALMonitor& monitor, int32_t declared_size);
     // Makes engine decode the archive storage's bytes from its read position on.

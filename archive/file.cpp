@@ -176,8 +176,7 @@ int32_t ALFile::LoadBuffer(int32_t position) {
     if (status.GetStatusCode() < 0) return status.GetStatusCode();
     int error = EBADF;
     if (position != file_position) {
-        if (descriptor_ == -1 ||
-            !FileSeek(descriptor_, static_cast<uint32_t>(position), &error)) {
+        if (!MoveTo(position, &error)) {
             return status.SetError(AL_SEEK_ERROR, L"Seek failure on %s.  errno = %d", GetName(),
                                    static_cast<int32_t>(error));
         }
@@ -188,9 +187,13 @@ int32_t ALFile::LoadBuffer(int32_t position) {
     read_limit = 0;
     const int32_t loadable = LoadableAt(position);
     if (loadable == 0 && descriptor_ != -1 && buffer) return AL_END_OF_FILE;
-    const int32_t count = (descriptor_ == -1 || !buffer)
-                              ? -1
-                              : FileRead(descriptor_, buffer, static_cast<uint32_t>(loadable), &error);
+    int32_t count = -1;
+    if (descriptor_ != -1 && buffer) {
+        count = ReadsAtPositions()
+                    ? FileReadAt(descriptor_, buffer, static_cast<uint32_t>(loadable),
+                                 static_cast<uint32_t>(position), &error)
+                    : FileRead(descriptor_, buffer, static_cast<uint32_t>(loadable), &error);
+    }
     if (count == 0) return AL_END_OF_FILE;
     if (count < 0) {
         return status.SetError(AL_READ_ERROR, L"Read failure on %s.  errno = %d", GetName(),
@@ -230,14 +233,23 @@ int32_t ALFile::Seek(int32_t position) {
     if (FlushBuffer() < 0) return status.GetStatusCode();
     if (position != file_position) {
         int error = EBADF;
-        if (descriptor_ == -1 ||
-            !FileSeek(descriptor_, static_cast<uint32_t>(position), &error)) {
+        if (!MoveTo(position, &error)) {
             return status.SetError(AL_SEEK_ERROR, L"Seek failure on %s.  errno = %d", GetName(),
                                    static_cast<int32_t>(error));
         }
     }
     file_position = position;
     return AL_NO_ERRORS;
+}
+
+// A borrowed descriptor is read at positions, never moved: whoever lent it
+// may read it on another thread meanwhile.
+bool ALFile::MoveTo(int32_t position, int* error) {
+    if (descriptor_ == -1) return false;
+    if (!ReadsAtPositions()) return FileSeek(descriptor_, static_cast<uint32_t>(position), error);
+    if (position >= 0) return true;
+    *error = EINVAL;
+    return false;
 }
 
 int32_t ALFile::Rename(const wchar_t* new_name, bool delete_existing) {

@@ -62,7 +62,9 @@ public:
     // caller keeps open) instead of opening the name, which stays for the
     // messages: Open starts at its first byte and takes the size from the
     // descriptor (time stamp and attributes stay unset); Close leaves it
-    // open. Read access only.
+    // open. Read access only, at positions: the descriptor's own position
+    // never moves, so several storages may read one descriptor on
+    // different threads.
     void ReadOpenFile(int descriptor) { borrowed_ = descriptor; }
 
 protected:
@@ -75,6 +77,10 @@ protected:
     virtual int OpenForWriting(int* error);
 
 private:
+    bool ReadsAtPositions() const { return descriptor_ != -1 && descriptor_ == borrowed_; }
+    // Moves the file's position for the next read or write (a borrowed
+    // descriptor is read at positions instead).
+    bool MoveTo(int32_t position, int* error);
     int32_t OpenBorrowed();
     int32_t CreateNamed();
     int32_t CreateTemporary();

@@ -23,6 +23,10 @@ int FileCreateExclusive(const wchar_t* path, int* error);
 
 // Bytes read (0 at the end of the file) or -1.
 int32_t FileRead(int fd, void* destination, uint32_t count, int* error);
+// Reads at offset without moving the descriptor's position, so that two
+// threads can read one descriptor side by side. Bytes read (0 at the end of
+// the file) or -1.
+int32_t FileReadAt(int fd, void* destination, uint32_t count, uint64_t offset, int* error);
 // Writes all count bytes, retrying partial writes. Returns count on success,
 // -1 when nothing could be written, or the partial count written before the
 // failure (*error set in both failure cases).

@@ -20,6 +20,7 @@
 #include "pe/signed_storage.h"
 #include "sea/dialog_state.h"
 #include "sea/extract_context.h"
+#include "sea/extract_lanes.h"
 #include "sea/free_space.h"
 #include "sea/held_tree.h"
 #include "sea/launch.h"
@@ -69,6 +70,9 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list, HeldTree& tree) {
         // The archive reads the file held since start-up, never the path.
         ALFile own(own_path.c_str(), ALStorage::kDefaultBufferSize, NameCaseIgnore);
         own.ReadOpenFile(g_run.own_image.descriptor);
+        // The second extraction thread's reader of the same file.
+        ALFile second(own_path.c_str(), ALStorage::kDefaultBufferSize, NameCaseIgnore);
+        second.ReadOpenFile(g_run.own_image.descriptor);
         ALPkArchive archive(own);
         // The signature's check and the archive read one descriptor; a
         // signed file's archive ends where its certificate table begins.
@@ -89,7 +93,7 @@ int ExtractPayload(ExtractContext& ctx, ALEntryList& list, HeldTree& tree) {
         const bool entered = EnterWorkDir(ctx);
         tree.SetRoot(ctx.work_dir);
         if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;
-        result = entered ? archive.Extract(list) : AL_CANT_OPEN_FILE;
+        result = entered ? ExtractInLanes(archive, list, second) : AL_CANT_OPEN_FILE;
     }
     if (result != 0) LogStatusCodeText(result);
     if (AbortRequested(ctx, AbortCleanup::kRestoreRemove)) return 0;

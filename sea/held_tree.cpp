@@ -76,6 +76,7 @@ int HeldTree::CreateFile(const std::wstring& relative, int* error) const {
         *error = EBADF;
         return -1;
     }
+    ThreadLockHold hold(lock_);
     TreeWalk walk(root_);
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         if (!walk.Enter(parts[i], error)) return -1;
@@ -88,6 +89,7 @@ bool HeldTree::CreateFolders(const std::wstring& relative) const {
     if (last == std::wstring::npos) return true;
     std::vector<std::wstring> parts;
     if (!root_ || !SplitName(relative.substr(0, last), parts)) return false;
+    ThreadLockHold hold(lock_);
     TreeWalk walk(root_);
     int error = 0;
     for (const std::wstring& part : parts) {

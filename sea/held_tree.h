@@ -15,6 +15,7 @@
 
 #include "archive/file.h"
 #include "platform/dir_handle.h"
+#include "platform/thread.h"
 
 class HeldTree {
 public:
@@ -32,6 +33,9 @@ public:
 
 private:
     const DirHandle* root_ = nullptr;
+    // Entries are made on two threads (extract_lanes.h): one walk at a
+    // time, so that both never make the same folder at once.
+    mutable ThreadLock lock_;
 };
 
 // The archive's file storage for a held tree: names are relative to the

@@ -70,11 +70,13 @@ ALLzmaSettings ALLzmaCompressor::SettingsForLevel(int32_t level) {
         case 2: return {1 * MiB, 3, 0, 2, 32, false, false, 0};
         case 3: return {4 * MiB, 3, 0, 2, 32, false, false, 0};
         case 4: return {4 * MiB, 3, 0, 2, 32, true, true, 0};
-        case 5: return {8 * MiB, 3, 0, 2, 32, true, true, 0};
+        case 5: return {6 * MiB, 3, 0, 2, 32, true, true, 0};
         case 7: return {16 * MiB, 3, 0, 2, 64, true, true, 0};
         case 8: return {kMaxDictionarySize, 3, 0, 2, 64, true, true, 0};
         case 9: return {kMaxDictionarySize, 3, 0, 2, 273, true, true, 0};
-        default: return {16 * MiB, 3, 0, 2, 32, true, true, 0};
+        // The default: two entries' dictionaries side by side stay within
+        // what the stub decodes on two threads at once.
+        default: return {8 * MiB, 3, 0, 2, 32, true, true, 0};
     }
 }
 

@@ -69,22 +69,32 @@ bool ReadProperties(CompressedInput& compressed, ALStorage& output, Properties& 
     return true;
 }
 
+// The dictionary a member can use: the header's, cut to the member's size
+// (no distance in its data can reach further back), never below the SDK's.
+uint32_t UsableDictionary(uint32_t dictionary, uint64_t member_size) {
+    if (dictionary > member_size) dictionary = static_cast<uint32_t>(member_size);
+    return dictionary < kSmallestDictionary ? kSmallestDictionary : dictionary;
+}
+
+// The dictionary plus the probability tables that lc and lp ask for.
+uint64_t DecodingNeed(uint8_t lclppb, uint32_t dictionary) {
+    const unsigned lc = lclppb % 9;
+    const unsigned lp = lclppb / 9 % 5;
+    return dictionary +
+           (kFixedProbabilities + (uint64_t{kLiteralProbabilities} << (lc + lp))) * sizeof(CLzmaProb);
+}
+
 // Cuts the dictionary to the member's size (no distance in its data can
 // reach further back) and works out what decoding will hold. False (the
 // output's status recorded) when that is more than the cap.
 bool SizeDictionary(Properties& props, const OutputBudget& budget, ALStorage& output) {
-    uint32_t dictionary = LittleEndian32(props.bytes + 1);
-    if (budget.Limited() && dictionary > budget.Limit()) dictionary = static_cast<uint32_t>(budget.Limit());
-    if (dictionary < kSmallestDictionary) dictionary = kSmallestDictionary;
+    const uint32_t dictionary = UsableDictionary(LittleEndian32(props.bytes + 1),
+                                                 budget.Limited() ? budget.Limit() : UINT64_MAX);
     props.bytes[1] = static_cast<uint8_t>(dictionary);
     props.bytes[2] = static_cast<uint8_t>(dictionary >> 8);
     props.bytes[3] = static_cast<uint8_t>(dictionary >> 16);
     props.bytes[4] = static_cast<uint8_t>(dictionary >> 24);
-    const unsigned lc = props.bytes[0] % 9;
-    const unsigned lp = props.bytes[0] / 9 % 5;
-    const uint64_t tables =
-        (kFixedProbabilities + (uint64_t{kLiteralProbabilities} << (lc + lp))) * sizeof(CLzmaProb);
-    const uint64_t need = dictionary + tables;
+    const uint64_t need = DecodingNeed(props.bytes[0], dictionary);
     props.dictionary = dictionary;
     if (need > kDecoderMemoryCap) {
         output.status.SetError(AL_INVALID_ARCHIVE,
@@ -174,4 +184,11 @@ int32_t ALLzmaDecompressor::Decompress(ALStorage& input, ALStorage& output,
     }
     memory_peak = memory.Peak();
     return decoder_io::AdoptFailure(status, input, output);
+}
+
+uint64_t ALLzmaDecompressor::MemoryFor(const uint8_t* head, size_t count, uint64_t member_size) {
+    constexpr size_t kHeaderBytes = 4 + kPropertiesSize;
+    if (count < kHeaderBytes || head[4] >= 9 * 5 * 5) return kDecoderMemoryCap;
+    const uint64_t need = DecodingNeed(head[4], UsableDictionary(LittleEndian32(head + 5), member_size));
+    return need < kDecoderMemoryCap ? need : kDecoderMemoryCap;
 }

@@ -21,6 +21,7 @@
 // declared size or run past it. Nothing past the declared size is written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/engine.h"
@@ -34,4 +35,7 @@ public:
 
     // The most memory the last Decompress held at once (bytes).
     uint32_t memory_peak = 0;
+    // What decoding a member will hold, from the first bytes of its data
+    // and its declared size: kDecoderMemoryCap when they do not tell.
+    static uint64_t MemoryFor(const uint8_t* head, size_t count, uint64_t member_size);
 };

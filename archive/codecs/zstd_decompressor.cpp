@@ -4,6 +4,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -208,4 +209,17 @@ int32_t ALZstdDecompressor::Decompress(ALStorage& input, ALStorage& output,
     }
     memory_peak = memory.Peak();
     return decoder_io::AdoptFailure(status, input, output);
+}
+
+uint64_t ALZstdDecompressor::MemoryFor(const uint8_t* head, size_t count, uint64_t member_size) {
+    // The context, a block and the input buffer: about what ZSTD_estimateDStreamSize adds.
+    constexpr uint64_t kDecoderState = 512u << 10;
+    uint64_t window = member_size;
+    const bool frame = count > kWindowDescriptorOffset &&
+                       (head[0] | (head[1] << 8) | (head[2] << 16) | (uint32_t{head[3]} << 24)) ==
+                           ZSTD_MAGICNUMBER;
+    if (frame && !(head[kDescriptorOffset] & kSingleSegmentFlag)) {
+        window = std::min<uint64_t>(window, WindowSizeOf(head[kWindowDescriptorOffset]));
+    }
+    return std::min<uint64_t>(window + kDecoderState, kDecoderMemoryCap);
 }

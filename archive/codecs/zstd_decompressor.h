@@ -20,6 +20,7 @@
 // is written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/engine.h"
@@ -33,4 +34,9 @@ public:
 
     // The most memory the last Decompress held at once (bytes).
     uint32_t memory_peak = 0;
+    // What decoding a member will hold, from the first bytes of its data
+    // and its declared size: its first frame's window, cut to that size,
+    // and the decoder's context and buffers; for data that do not begin
+    // with a frame header, the declared size. At most kDecoderMemoryCap.
+    static uint64_t MemoryFor(const uint8_t* head, size_t count, uint64_t member_size);
 };

@@ -63,6 +63,18 @@ int32_t FileRead(int fd, void* destination, uint32_t count, int* error) {
     return static_cast<int32_t>(n);
 }
 
+int32_t FileReadAt(int fd, void* destination, uint32_t count, uint64_t offset, int* error) {
+    ssize_t n;
+    do {
+        n = pread(fd, destination, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        *error = errno;
+        return -1;
+    }
+    return static_cast<int32_t>(n);
+}
+
 int32_t FileWrite(int fd, const void* source, uint32_t count, int* error) {
     const char* p = static_cast<const char*>(source);
     uint32_t done = 0;

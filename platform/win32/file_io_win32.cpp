@@ -50,6 +50,25 @@ int32_t FileRead(int fd, void* destination, uint32_t count, int* error) {
     return n;
 }
 
+// ReadFile with an offset reads there on a handle opened for synchronous
+// use; it leaves the handle's position after the bytes read, which only
+// readers that seek first would notice.
+int32_t FileReadAt(int fd, void* destination, uint32_t count, uint64_t offset, int* error) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = EBADF;
+        return -1;
+    }
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD done = 0;
+    if (ReadFile(handle, destination, count, &done, &at)) return static_cast<int32_t>(done);
+    if (GetLastError() == ERROR_HANDLE_EOF) return 0;
+    *error = EIO;
+    return -1;
+}
+
 int32_t FileWrite(int fd, const void* source, uint32_t count, int* error) {
     const char* p = static_cast<const char*>(source);
     uint32_t done = 0;

@@ -32,10 +32,19 @@ bool HandledByDialog(MSG& message) {
     return IsDialogMessageW(root, &message) != FALSE;
 }
 
+// The windows live on the thread that pumps first (the program's own);
+// storages used by a worker thread ask too, and are told no.
+bool OnWindowThread() {
+    static volatile LONG window_thread = 0;
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    const LONG owner = InterlockedCompareExchange(&window_thread, self, 0);
+    return owner == 0 || owner == self;
+}
+
 }  // namespace
 
 void PumpPendingMessages() {
-    if (!Due()) return;
+    if (!OnWindowThread() || !Due()) return;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (HandledByDialog(message)) continue;

@@ -35,7 +35,9 @@
 #include "archive/file.h"
 #include "archive/monitor.h"
 #include "archive/pk_archive.h"
+#include "sea/extract_lanes.h"
 #include "platform/directory.h"
+#include "platform/file_io.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -218,9 +220,70 @@ protected:
         return prototypes;
     }
 
+    // Each case also runs on the driver's two extraction threads
+    // (sea/extract_lanes.h) into a target of its own first, when the target
+    // starts empty: the result, its text and, after a success, the files
+    // must be those of one thread.
     Outcome Extract(const std::string& label, const std::string& bytes, int time_limit = 120,
                     const ALPrototypeSet& prototypes = DriverPrototypes()) {
         WriteBytes(ArchivePath(), bytes);
+        const bool compare_lanes = fs::is_empty(Target());
+        Outcome lanes;
+        if (compare_lanes) lanes = ExtractInLanesInto(label, time_limit, prototypes);
+        const Outcome outcome = ExtractOnce(label, time_limit, prototypes);
+        if (compare_lanes) {
+            EXPECT_EQ(lanes.read, outcome.read) << label << " (two threads)";
+            EXPECT_EQ(lanes.code, outcome.code) << label << " (two threads)";
+            EXPECT_EQ(WideToUtf8(lanes.detail), WideToUtf8(outcome.detail)) << label << " (two threads)";
+            if (outcome.code >= 0) {
+                EXPECT_EQ(Snapshot(LanesTarget()), Snapshot(Target())) << label << " (two threads)";
+            }
+            RemoveTree(LanesTarget());
+        }
+        return outcome;
+    }
+
+private:
+    fs::path LanesTarget() const { return scratch_ / "target-lanes"; }
+
+    // As the driver reads its own file: both threads' readers on one
+    // borrowed descriptor, every payload on two threads.
+    Outcome ExtractInLanesInto(const std::string& label, int time_limit, const ALPrototypeSet& prototypes) {
+        fs::create_directory(LanesTarget());
+        const Tree before = Snapshot(scratch_, LanesTarget());
+        Outcome outcome;
+        int error = 0;
+        const int fd = FileOpenRead(ArchivePath().wstring().c_str(), &error);
+        if (fd == -1) {
+            ADD_FAILURE() << "cannot open the archive";
+            return outcome;
+        }
+        {
+            Watchdog watchdog(label + " (two threads)", time_limit);
+            ALEntryList list(nullptr, prototypes);
+            ALFile own(ArchivePath().wstring().c_str()), second(ArchivePath().wstring().c_str());
+            own.ReadOpenFile(fd);
+            second.ReadOpenFile(fd);
+            own.Open();
+            ALPkArchive archive(own);
+            outcome.read = archive.ReadDirectory(list);
+            if (SetCurrentDir(LanesTarget().wstring())) {
+                const uint64_t least_cost = g_lanes_least_cost;
+                g_lanes_least_cost = 0;
+                outcome.code = ExtractInLanes(archive, list, second);
+                g_lanes_least_cost = least_cost;
+                outcome.detail = archive.status.GetStatusDetail();
+            } else {
+                ADD_FAILURE() << "cannot enter the target";
+            }
+            SetCurrentDir(saved_cwd_);
+        }
+        FileClose(fd);
+        EXPECT_EQ(Snapshot(scratch_, LanesTarget()), before) << label << ": written outside the target";
+        return outcome;
+    }
+
+    Outcome ExtractOnce(const std::string& label, int time_limit, const ALPrototypeSet& prototypes) {
         const Tree before = Snapshot(scratch_, Target());
         Outcome outcome;
         {
@@ -240,7 +303,6 @@ protected:
         return outcome;
     }
 
-private:
     std::wstring saved_cwd_;
     fs::path scratch_;
 };

@@ -135,8 +135,10 @@ bool IsCompressedArchiveName(const std::wstring& name) {
     return false;
 }
 
-// How much the workers may read ahead of the archive writer.
-constexpr int64_t kPackAheadBytes = int64_t{256} << 20;
+// How much the workers may read ahead of the archive writer: enough for
+// the two largest files of a big tree to be compressed side by side from
+// the start, less where 2 GiB of address space must also hold the encoders.
+constexpr int64_t kPackAheadBytes = int64_t{sizeof(void*) == 4 ? 256 : 512} << 20;
 
 // What the files of one build are compressed with.
 struct Packing {
