@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cwctype>
 #include <map>
-#include <set>
 
 #include "archive/codecs/decoder_memory.h"
 #include "archive/codecs/lzma_decompressor.h"
@@ -206,30 +205,29 @@ int32_t RunBothLanes(ALPkArchive& archive, ALEntryList& list, const std::vector<
 }  // namespace
 
 std::vector<bool> IndependentNames(const std::vector<std::wstring>& names) {
-    std::map<std::wstring, int> files;  // paths that entries make as files, and how often
-    std::set<std::wstring> folders;      // paths that entries need as folders
+    // Per path: how many entries make it as a file (kFile each), and
+    // whether one needs it as a folder (kFolder).
+    constexpr unsigned kFile = 1, kFolder = 1u << 16;
+    std::map<std::wstring, unsigned> uses;
     std::vector<std::vector<std::wstring>> split(names.size());
     for (size_t i = 0; i < names.size(); ++i) {
         split[i] = Components(names[i]);
         const bool folder = !names[i].empty() && (names[i].back() == L'/' || names[i].back() == L'\\');
         const size_t own = split[i].size();
-        for (size_t k = 1; k < own; ++k) folders.insert(Joined(split[i], k));
+        for (size_t k = 1; k < own; ++k) uses[Joined(split[i], k)] |= kFolder;
         if (own == 0) continue;
-        if (folder) {
-            folders.insert(Joined(split[i], own));
-        } else {
-            ++files[Joined(split[i], own)];
-        }
+        unsigned& use = uses[Joined(split[i], own)];
+        use = folder ? (use | kFolder) : use + kFile;
     }
+    auto files = [&](const std::wstring& path) { return uses[path] & (kFolder - 1); };
     std::vector<bool> independent(names.size(), false);
     for (size_t i = 0; i < names.size(); ++i) {
         const std::vector<std::wstring>& parts = split[i];
         if (parts.empty() || names[i].find(L'~') != std::wstring::npos) continue;
         const std::wstring path = Joined(parts, parts.size());
-        const auto file = files.find(path);
-        if (file != files.end() && (file->second > 1 || folders.count(path))) continue;
+        if (files(path) != 0 && uses[path] != kFile) continue;  // a file twice, or file and folder
         bool clear = true;
-        for (size_t k = 1; k < parts.size() && clear; ++k) clear = files.count(Joined(parts, k)) == 0;
+        for (size_t k = 1; k < parts.size() && clear; ++k) clear = files(Joined(parts, k)) == 0;
         independent[i] = clear;
     }
     return independent;
@@ -256,8 +254,9 @@ std::vector<bool> PlanLanes(const std::vector<LaneItem>& items, uint64_t memory_
             own_load += items[i].cost;
         }
     }
-    std::stable_sort(shared.begin(), shared.end(),
-                     [&](size_t a, size_t b) { return items[a].cost > items[b].cost; });
+    std::sort(shared.begin(), shared.end(), [&](size_t a, size_t b) {
+        return items[a].cost != items[b].cost ? items[a].cost > items[b].cost : a < b;
+    });
     std::vector<bool> to_worker(items.size(), false);
     uint64_t worker_load = 0;
     bool any = false;
