@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "sea/extract_lanes.h"
 #include "zip/zip_builder.h"
 #include "zip/zip_test_support.h"
 
@@ -121,6 +122,22 @@ TEST_F(ReadBoundFiles, MemberDataPastTheBoundIsNotRead) {
     storage.furthest = 0;
     EXPECT_LT(archive.Extract(list), 0);
     EXPECT_LE(storage.furthest, 1000);
+
+    // On two extraction threads the worker's reader keeps the same bound
+    // (the worker takes the smaller member, the first, across the bound).
+    const std::string two = BuildZip({"", {Member("small.bin", PatternBytes(3000), 0), big}, "", ""});
+    WatchedStorage own(two), second(two);
+    own.Open();  // as the driver's signature check leaves it
+    ALPkArchive lanes_archive(own);
+    ALEntryList lanes_list(&monitor, ExtractorPrototypes());
+    ASSERT_EQ(lanes_archive.ReadDirectory(lanes_list), 2);
+    own.LimitReads(1000);
+    const uint64_t least_cost = g_lanes_least_cost;
+    g_lanes_least_cost = 0;
+    EXPECT_LT(ExtractInLanes(lanes_archive, lanes_list, second), 0);
+    g_lanes_least_cost = least_cost;
+    EXPECT_GT(second.furthest, 0);
+    EXPECT_LE(second.furthest, 1000);
 }
 
 TEST_F(ReadBoundFiles, FilesReportTheBoundAsTheirSizeAndEnd) {
