@@ -21,6 +21,7 @@ extern "C" {
 #include "archive/codecs/zstd_compressor.h"
 #include "archive/compressors.h"
 #include "archive_core/test_support.h"
+#include "sea/extract_lanes.h"
 
 namespace {
 
@@ -68,10 +69,10 @@ TEST(CodecCompressorSettings, LevelsMapToTheDocumentedSettings) {
     struct Row { int32_t level; uint32_t dictionary; bool normal; int32_t fast; int32_t zstd, window; };
     const Row rows[] = {{1, 256 * KiB, false, 32, 1, 19}, {2, 1 * MiB, false, 32, 3, 21},
                         {3, 4 * MiB, false, 32, 5, 21},   {4, 4 * MiB, true, 32, 9, 22},
-                        {5, 8 * MiB, true, 32, 12, 22},   {6, 16 * MiB, true, 32, 17, 23},
+                        {5, 6 * MiB, true, 32, 12, 22},   {6, 8 * MiB, true, 32, 17, 23},
                         {7, 16 * MiB, true, 64, 19, 23},  {8, 32 * MiB, true, 64, 20, 25},
-                        {9, 32 * MiB, true, 273, 22, 25}, {0, 16 * MiB, true, 32, 17, 23},
-                        {12, 16 * MiB, true, 32, 17, 23}};
+                        {9, 32 * MiB, true, 273, 22, 25}, {0, 8 * MiB, true, 32, 17, 23},
+                        {12, 8 * MiB, true, 32, 17, 23}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.level);
         const ALLzmaSettings s = ALLzmaCompressor::SettingsForLevel(r.level);
@@ -82,9 +83,10 @@ TEST(CodecCompressorSettings, LevelsMapToTheDocumentedSettings) {
         EXPECT_EQ(ALZstdCompressor::LevelFor(r.level), r.zstd);
         EXPECT_EQ(ALZstdCompressor::WindowLogFor(r.level), r.window);
     }
-    // The default level keeps a reader's window within 16 MiB.
-    EXPECT_LE(ALLzmaCompressor::SettingsForLevel(6).dictionary_size, 16 * MiB);
-    EXPECT_LE(ALZstdCompressor::WindowLogFor(6), 23);
+    // At the default level the stub decodes two entries at once.
+    const uint64_t state = 512 * KiB;
+    EXPECT_LE(2 * (ALLzmaCompressor::SettingsForLevel(6).dictionary_size + state), kLanesMemory);
+    EXPECT_LE(2 * ((uint64_t{1} << ALZstdCompressor::WindowLogFor(6)) + state), kLanesMemory);
 }
 
 TEST(CodecCompressorClone, EachServesItsOwnTypeAndCopies) {
