@@ -5,6 +5,7 @@
 // dictionaries, windows, sizes, streams and checksums lie.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -263,10 +264,11 @@ TEST_F(HostileData, LyingDataFailTheirMemberSoundly) {
 }
 
 // A file on a disk with only `room` bytes left (shared by every file the
-// prototype makes): the flush that would pass it fails like a full disk.
+// prototype makes, on both extraction threads): the flush that would pass
+// it fails like a full disk.
 class FullDiskFile : public ALFile {
 public:
-    explicit FullDiskFile(int64_t* room, const wchar_t* name = L"")
+    explicit FullDiskFile(std::atomic<int64_t>* room, const wchar_t* name = L"")
         : ALFile(name, kDefaultBufferSize, NameCaseIgnore), room_(room) {}
     ALStorage* Clone(const wchar_t* name, int32_t object_type) const override {
         if (object_type != -1 && object_type != 1) return nullptr;
@@ -277,18 +279,18 @@ public:
             return status.SetError(AL_WRITE_ERROR, L"Write failure on %s.  result = %d, errno = %d",
                                    GetName(), -1, 28);
         }
-        if (status.GetStatusCode() >= 0) *room_ -= write_index;
+        if (status.GetStatusCode() >= 0) room_->fetch_sub(write_index);
         return ALFile::FlushBuffer();
     }
 
 private:
-    int64_t* room_;
+    std::atomic<int64_t>* room_;
 };
 
 // A full disk in the middle of a member is what the result says, not a
 // CRC mismatch of the bytes that could not be written.
 TEST_F(HostileData, AFullDiskIsReportedAsTheWriteFailure) {
-    int64_t room = 20000;
+    std::atomic<int64_t> room{20000};
     const ALPrototypeSet prototypes = DriverPrototypes(FullDiskFile(&room));
     const std::string big(100000, 'z');
     const Outcome out = Extract("full disk", Build({File("small.txt", "small"), File("big.bin", big),
