@@ -136,7 +136,11 @@ enum class Outcome { kDone, kFailed, kNotStarted };
 // Extracts one lane's entry, unless the other lane's run ended before it.
 Outcome ExtractOne(Lanes& lanes, ALArchive& archive, size_t position, ALMonitor& monitor) {
     if (position > lanes.stop_at.load()) return Outcome::kNotStarted;
-    if (archive.ExtractEntry(*(*lanes.entries)[position], monitor) && archive.GetStatusCode() >= 0) {
+    ALEntry& entry = *(*lanes.entries)[position];
+    // Progress within the entry counts from its header, wherever this
+    // lane's previous entry was.
+    monitor.object_start = entry.local_header_offset;
+    if (archive.ExtractEntry(entry, monitor) && archive.GetStatusCode() >= 0) {
         return Outcome::kDone;
     }
     size_t current = lanes.stop_at.load();
@@ -192,6 +196,7 @@ int32_t RunBothLanes(ALPkArchive& archive, ALEntryList& list, const std::vector<
     if (worker) {
         while (!WaitWorkThread(worker, 50)) ShowBothLanes(archive, monitor, own_bytes, lanes);
         JoinWorkThread(worker);
+        ShowBothLanes(archive, monitor, own_bytes, lanes);
     }
     count += static_cast<int32_t>(lanes.worker_started);
     // The first failure in list order is the run's.

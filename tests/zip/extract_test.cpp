@@ -2,6 +2,7 @@
 // that stop the run and failures that do not.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -81,6 +82,23 @@ TEST_F(Extract, WritesEveryMemberExactly) {
     for (ALEntry* e = list->GetFirstEntry(); e; e = list->GetNextEntry(e)) {
         EXPECT_EQ(e->storage->buffer, nullptr) << fs::path(e->storage->GetName());
     }
+}
+
+// On two threads: the same files, and a job progress that only grows, to
+// the whole job once both threads are done.
+TEST_F(Extract, TwoThreadsWriteTheSameFilesAndProgressOnlyGrows) {
+    ZipSpec spec;
+    for (int i = 0; i < 9; ++i) {
+        spec.members.push_back(Member("f" + std::to_string(i) + ".bin", MixedData(3000 + 40000 * (i % 3)), i % 2 ? 0 : 8));
+    }
+    Read(BuildZip(spec));
+    ExtractAllInLanes();
+    EXPECT_EQ(extract_result, 9) << Detail();
+    for (const ZipMember& m : spec.members) EXPECT_EQ(Extracted(m.name), m.data) << m.name;
+    ASSERT_FALSE(monitor.ratios.empty());
+    EXPECT_TRUE(std::is_sorted(monitor.ratios.begin(), monitor.ratios.end()))
+        << testing::PrintToString(monitor.ratios);
+    EXPECT_EQ(monitor.ratios.back(), 100);
 }
 
 // A member's stamp is local time. It reaches the file system as UTC

@@ -15,6 +15,7 @@
 #include "archive/file.h"
 #include "archive/monitor.h"
 #include "archive/pk_archive.h"
+#include "sea/extract_lanes.h"
 #include "archive_core/test_support.h"
 #include "platform/format.h"
 #include "zip/zip_builder.h"
@@ -81,6 +82,22 @@ protected:
         ASSERT_TRUE(GetCurrentDir(saved));
         ASSERT_TRUE(SetCurrentDir(Out().wstring()));
         extract_result = archive->Extract(*list);
+        ASSERT_TRUE(SetCurrentDir(saved));
+    }
+
+    // The same on the stub's two extraction threads, whatever the payload.
+    void ExtractAllInLanes() {
+        fs::create_directories(Out());
+        std::wstring saved;
+        ASSERT_TRUE(GetCurrentDir(saved));
+        ASSERT_TRUE(SetCurrentDir(Out().wstring()));
+        ALFile second(ArchivePath().wstring().c_str());
+        archive->GetStorage().Open();
+        const uint64_t least_cost = g_lanes_least_cost;
+        g_lanes_least_cost = 0;
+        extract_result = ExtractInLanes(*archive, *list, second);
+        g_lanes_least_cost = least_cost;
+        archive->GetStorage().Close();
         ASSERT_TRUE(SetCurrentDir(saved));
     }
 
