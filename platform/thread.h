@@ -16,21 +16,21 @@ void JoinWorkThread(WorkThread* thread);
 // Processors this process may run on (at least 1).
 int ProcessorCount();
 
-// A lock for short critical sections; not recursive.
+// A lock for short critical sections; not recursive. It lives in the
+// object itself (the system's lock takes at most kBytes), so that making
+// one cannot fail.
 class ThreadLock {
 public:
+    static constexpr unsigned kBytes = 64;
     ThreadLock();
     ~ThreadLock();
     ThreadLock(const ThreadLock&) = delete;
     ThreadLock& operator=(const ThreadLock&) = delete;
-    // False when the system had no memory for the lock; Lock and Unlock
-    // then do nothing, so a caller with a second thread must check first.
-    bool Usable() const { return impl_ != nullptr; }
     void Lock();
     void Unlock();
 
 private:
-    void* impl_;
+    alignas(8) unsigned char storage_[kBytes];
 };
 
 // Holds a lock for the length of a scope.

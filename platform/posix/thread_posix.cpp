@@ -75,20 +75,10 @@ int ProcessorCount() {
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
-ThreadLock::ThreadLock() : impl_(new (std::nothrow) pthread_mutex_t) {
-    if (impl_) pthread_mutex_init(static_cast<pthread_mutex_t*>(impl_), nullptr);
-}
+static_assert(sizeof(pthread_mutex_t) <= ThreadLock::kBytes && alignof(pthread_mutex_t) <= 8,
+              "pthread_mutex_t fits a ThreadLock");
 
-ThreadLock::~ThreadLock() {
-    if (!impl_) return;
-    pthread_mutex_destroy(static_cast<pthread_mutex_t*>(impl_));
-    delete static_cast<pthread_mutex_t*>(impl_);
-}
-
-void ThreadLock::Lock() {
-    if (impl_) pthread_mutex_lock(static_cast<pthread_mutex_t*>(impl_));
-}
-
-void ThreadLock::Unlock() {
-    if (impl_) pthread_mutex_unlock(static_cast<pthread_mutex_t*>(impl_));
-}
+ThreadLock::ThreadLock() { pthread_mutex_init(new (storage_) pthread_mutex_t, nullptr); }
+ThreadLock::~ThreadLock() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void ThreadLock::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void ThreadLock::Unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }

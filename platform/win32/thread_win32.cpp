@@ -57,20 +57,10 @@ int ProcessorCount() {
     return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
-ThreadLock::ThreadLock() : impl_(new (std::nothrow) CRITICAL_SECTION) {
-    if (impl_) InitializeCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-}
+static_assert(sizeof(CRITICAL_SECTION) <= ThreadLock::kBytes && alignof(CRITICAL_SECTION) <= 8,
+              "CRITICAL_SECTION fits a ThreadLock");
 
-ThreadLock::~ThreadLock() {
-    if (!impl_) return;
-    DeleteCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-    delete static_cast<CRITICAL_SECTION*>(impl_);
-}
-
-void ThreadLock::Lock() {
-    if (impl_) EnterCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-}
-
-void ThreadLock::Unlock() {
-    if (impl_) LeaveCriticalSection(static_cast<CRITICAL_SECTION*>(impl_));
-}
+ThreadLock::ThreadLock() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
+ThreadLock::~ThreadLock() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void ThreadLock::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void ThreadLock::Unlock() { LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
