@@ -108,13 +108,8 @@ struct Lanes {
     ALPkArchive* worker_archive;
     std::vector<size_t> worker_entries;  // list positions, ascending
     const std::vector<ALEntry*>* entries;
-    // The list position of the first entry that ended a lane's run: no lane
-    // starts an entry after it, so that the run ends where a run on one
-    // thread would have, and its failure is the one reported.
-    std::atomic<size_t> stop_at{SIZE_MAX};
     std::atomic<uint32_t> worker_bytes{0};  // compressed bytes the worker has read
-    size_t worker_started = 0;              // entries the worker began
-    size_t worker_failed_at = SIZE_MAX;     // where its run ended, when it failed
+    int32_t worker_count = 0;               // entries the worker processed
 };
 
 // The worker's monitor: its progress, in compressed bytes, for the
@@ -131,36 +126,26 @@ private:
     std::atomic<uint32_t>& bytes_;
 };
 
-enum class Outcome { kDone, kFailed, kNotStarted };
-
-// Extracts one lane's entry, unless the other lane's run ended before it.
-Outcome ExtractOne(Lanes& lanes, ALArchive& archive, size_t position, ALMonitor& monitor) {
-    if (position > lanes.stop_at.load()) return Outcome::kNotStarted;
+// Extracts one lane's entry. Only entries that ExtractEntry cannot refuse
+// reach a lane (CollectEntries), so every failure is the entry's own, kept
+// in its storage for CollectEntryErrors; false would mean the lane's
+// archive failed all the same, and the lane stops.
+bool ExtractOne(const Lanes& lanes, ALArchive& archive, size_t position, ALMonitor& monitor) {
     ALEntry& entry = *(*lanes.entries)[position];
     // Progress within the entry counts from its header, wherever this
     // lane's previous entry was.
     monitor.object_start = entry.local_header_offset;
-    if (archive.ExtractEntry(entry, monitor) && archive.GetStatusCode() >= 0) {
-        return Outcome::kDone;
-    }
-    size_t current = lanes.stop_at.load();
-    while (position < current && !lanes.stop_at.compare_exchange_weak(current, position)) {
-    }
-    return Outcome::kFailed;
+    return archive.ExtractEntry(entry, monitor) && archive.GetStatusCode() >= 0;
 }
 
 void RunWorker(void* argument) {
     Lanes& lanes = *static_cast<Lanes*>(argument);
     LaneMonitor monitor(lanes.worker_bytes);
     for (size_t position : lanes.worker_entries) {
-        const Outcome outcome = ExtractOne(lanes, *lanes.worker_archive, position, monitor);
-        if (outcome == Outcome::kNotStarted) break;
-        ++lanes.worker_started;
+        ++lanes.worker_count;
+        const bool go_on = ExtractOne(lanes, *lanes.worker_archive, position, monitor);
         lanes.worker_bytes.store(monitor.job_done);
-        if (outcome == Outcome::kFailed) {
-            lanes.worker_failed_at = position;
-            break;
-        }
+        if (!go_on) break;
     }
 }
 
@@ -173,35 +158,31 @@ void ShowBothLanes(ALArchive& archive, ALMonitor& monitor, uint32_t own_bytes, c
     PumpPendingMessages();
 }
 
-// The driver's lane, then the wait for the worker (null: none runs).
+// The driver's lane, then the wait for the worker.
 int32_t RunBothLanes(ALPkArchive& archive, ALEntryList& list, const std::vector<bool>& to_worker,
                      Lanes& lanes, WorkThread* worker) {
     ALMonitor& monitor = list.GetMonitor();
+    monitor.NotifyOperation(ExtractBegin, &archive, nullptr);
+    if (monitor.IsJobLevel()) monitor.job_total = static_cast<uint32_t>(JobTotalSize(list));
     const std::vector<ALEntry*>& entries = *lanes.entries;
     uint32_t own_bytes = 0;
-    size_t own_failed_at = SIZE_MAX;
     int32_t count = 0;
     for (size_t position = 0; position < entries.size(); ++position) {
         if (to_worker[position]) continue;
-        monitor.job_done = own_bytes + lanes.worker_bytes.load();
-        const Outcome outcome = ExtractOne(lanes, archive, position, monitor);
-        if (outcome == Outcome::kNotStarted) break;
         ++count;
+        monitor.job_done = own_bytes + lanes.worker_bytes.load();
+        const bool go_on = ExtractOne(lanes, archive, position, monitor);
         own_bytes += static_cast<uint32_t>(entries[position]->compressed_size);
-        if (outcome == Outcome::kFailed) {
-            own_failed_at = position;
-            break;
-        }
+        if (!go_on) break;
     }
-    if (worker) {
-        while (!WaitWorkThread(worker, 50)) ShowBothLanes(archive, monitor, own_bytes, lanes);
-        JoinWorkThread(worker);
-        ShowBothLanes(archive, monitor, own_bytes, lanes);
+    while (!WaitWorkThread(worker, 50)) ShowBothLanes(archive, monitor, own_bytes, lanes);
+    JoinWorkThread(worker);
+    ShowBothLanes(archive, monitor, own_bytes, lanes);
+    count += lanes.worker_count;
+    // A failure of the worker's archive is never lost.
+    if (archive.GetStatusCode() >= 0 && lanes.worker_archive->GetStatusCode() < 0) {
+        archive.status.SetStatusFrom(lanes.worker_archive->status);
     }
-    count += static_cast<int32_t>(lanes.worker_started);
-    // The first failure in list order is the run's.
-    if (lanes.worker_failed_at < own_failed_at) archive.status.SetStatusFrom(lanes.worker_archive->status);
-    monitor.job_done = own_bytes + lanes.worker_bytes.load();
     monitor.NotifyOperation(ExtractEnd, &archive, nullptr);
     archive.CollectEntryErrors(list);
     return archive.GetStatusCode() < 0 ? archive.GetStatusCode() : count;
@@ -310,15 +291,7 @@ int32_t ExtractInLanes(ALPkArchive& archive, ALEntryList& list, ALStorage& secon
     for (size_t i = 0; i < entries.size(); ++i) {
         if (to_worker[i]) lanes.worker_entries.push_back(i);
     }
-    ALMonitor& monitor = list.GetMonitor();
-    monitor.NotifyOperation(ExtractBegin, &archive, nullptr);
-    monitor.job_done = 0;
-    if (monitor.IsJobLevel()) monitor.job_total = static_cast<uint32_t>(JobTotalSize(list));
     WorkThread* worker = StartWorkThread(RunWorker, &lanes);
-    if (!worker) {
-        // No second thread: every entry on this one, in list order.
-        lanes.worker_entries.clear();
-        return RunBothLanes(archive, list, std::vector<bool>(entries.size(), false), lanes, nullptr);
-    }
+    if (!worker) return archive.Extract(list);
     return RunBothLanes(archive, list, to_worker, lanes, worker);
 }
